@@ -1,0 +1,2 @@
+#pragma once
+/* Region adjacency graphs and their edge lists. Not offered yet. */

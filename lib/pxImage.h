@@ -1,0 +1,163 @@
+#pragma once
+/* Image core: the multi-band integer image record, adjacency relations,
+ * pixel-wise and binary operations, and flat morphology. */
+
+#include <stdio.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Image record ------------------------------------------------------ */
+
+/* Type codes. Only 1..5 are ever written to files. */
+enum {
+    PX_GREY8 = 1,      /* 8-bit grey, written as P5 */
+    PX_GREY_INT = 2,   /* integer grey (labels, markers, results), written as P2 */
+    PX_COLOR8 = 3,     /* 3-band RGB, written as P6 */
+    PX_GREY16 = 4,     /* 16-bit grey, written as P5 with two-byte samples */
+    PX_COLOR16 = 5,    /* 16-bit RGB, written as P6 with two-byte samples */
+    PX_COLORSPACE = 6, /* colour-space conversion results (never written) */
+    PX_FEATURES = 9,   /* region feature images (never written) */
+    PX_ARCWEIGHTS = 10,/* arc-weight images (never written) */
+    PX_WORK = 11       /* IFT work images: input bands + label, cost, pred */
+};
+
+/* A raster of signed 32-bit values with nbands bands; pixel p = x + rowOffset[y].
+ * maxValue 0 means "not computed yet". */
+typedef struct {
+    int **bands;       /* nbands arrays of npixels values */
+    int nbands;
+    int ncols;
+    int nrows;
+    int npixels;
+    int *rowOffset;    /* rowOffset[y] = y * ncols */
+    int maxValue;
+    signed char type;
+    int adjCount;      /* displacement pairs of an arc-weight image, else 0 */
+    int *adjPairs;     /* 2 * adjCount ints, else NULL */
+} Image;
+
+/* New zero-filled image with maxValue 0; NULL (after a message on stderr) when
+ * it cannot be allocated, including a pixel count that overflows int.
+ * Release with pxReleaseImage. */
+Image *pxCreateImage(int nbands, int type, int ncols, int nrows);
+
+/* Releases *img and everything it owns; *img itself is left unchanged. */
+void pxReleaseImage(Image **img);
+
+/* Deep copy of bands, type and maxValue (not the arc pairs); NULL for NULL. */
+Image *pxCopyImage(Image *img);
+
+/* New 1-band image of the given type holding band `band` of img; its maxValue
+ * is the band's largest value, or 0 when no value is positive. */
+Image *pxCopyBand(Image *img, int type, int band);
+
+/* ---- Adjacency relations ----------------------------------------------- */
+
+/* A relation is a count n and 2n ints of (dx, dy) pairs in a fixed order.
+ * Each function below allocates the pair array with malloc, stores it through
+ * `pairs` (the caller frees it) and returns n. A displacement that leaves the
+ * image gives no neighbour: nothing wraps around a border. */
+typedef int (*AdjacencyFn)(int **pairs);
+
+typedef struct {
+    int n;
+    int *pairs;
+} AdjacencyRelation;
+
+/* (1,0) (0,1) (0,-1) (-1,0) */
+int pxNeighborhood4(int **pairs);
+/* (1,0) (0,1) */
+int pxNeighborhood4forward(int **pairs);
+/* the 4-neighbourhood, then (1,1) (-1,1) (1,-1) (-1,-1) */
+int pxNeighborhood8(int **pairs);
+/* (1,0) (0,1) (1,1) (-1,1) */
+int pxNeighborhood8forward(int **pairs);
+/* right, then clockwise on screen: (1,0) (1,1) (0,1) (-1,1) (-1,0) (-1,-1) (0,-1) (1,-1) */
+int pxNeighborhood8Clockwise(int **pairs);
+/* Disc of squared radius r2, centre included, dx outer loop and dy inner. */
+int pxNeighborhood(int **pairs, int r2);
+/* Full square of half width r, centre included, dx outer loop and dy inner. */
+int pxMorphWindow(int **pairs, int r);
+
+/* ---- Pixel-wise and binary operations ----------------------------------- */
+/* Each returns a new image (release with pxReleaseImage) and reads band 0 of
+ * its inputs unless said otherwise. */
+
+/* 255 where low <= v <= high, else 0; maxValue 255. */
+Image *pxThreshold(Image *img, int type, int low, int high);
+/* v where low <= v <= high, else 0; maxValue 0. */
+Image *pxBandPass(Image *img, int type, int low, int high);
+/* 255 - v for 8-bit input; otherwise maxValue - v, after raising img's own
+ * maxValue to its largest band-0 value (img is changed in that field). */
+Image *pxNegative(Image *img, int type);
+/* 0 where v > 0, else 255; maxValue 255. */
+Image *pxNegative2(Image *img, int type);
+/* Every band: fill where mask <= 0, else v; maxValue 0. */
+Image *pxMask(Image *img, Image *mask, int fill);
+/* Band 0: 255 where a > 0 and b == 0, else 0; maxValue 255. */
+Image *pxBinaryDifference(Image *a, Image *b, int type);
+/* Band 0: 255 where a > 0 or b > 0, else 0; maxValue 255. */
+Image *pxBinaryUnion(Image *a, Image *b, int type);
+/* Every band: max(a, b); maxValue 0. */
+Image *pxUpperEnvelope(Image *a, Image *b);
+/* Every band: min(a, b); maxValue 0. */
+Image *pxLowerEnvelope(Image *a, Image *b);
+/* Every band: v + delta, negative sums 0, 8-bit sums above 255 become 255;
+ * maxValue max(0, img's maxValue + delta), not clamped at 255. */
+Image *pxAddToPixelValues(Image *img, int delta);
+/* Every band: max(a - b, 0); maxValue the largest difference written. */
+Image *pxSubtractImage(Image *a, Image *b);
+/* 1 where no in-image 8-neighbour is strictly lower (higher), else 0; type 2,
+ * maxValue 1. */
+Image *pxFalseRegionalMinimum(Image *img);
+Image *pxFalseRegionalMaximum(Image *img);
+/* Every band copied into a zero frame of width w (added or removed). */
+Image *pxAddBorder(Image *img, int w);
+Image *pxRemoveBorder(Image *img, int w);
+/* Union of the discs of squared radius v around every pixel with v > 0, 255 on
+ * 0; 1 band, type 1. */
+Image *pxPaintCircles(Image *img);
+/* RGB copy of img (1 or 3 bands) with the pixels where mask > 0 in (r, g, b);
+ * NULL, with a message, for another band count. */
+Image *pxHighlightElements(Image *img, Image *mask, int r, int g, int b);
+/* RGB copy of img with the lower-labelled side of every label border drawn in
+ * (r, g, b). */
+Image *pxShowSegm(Image *img, Image *labels, int r, int g, int b);
+/* Copies band 0 of grey into bands 0, 1 and 2 of rgb (allocated by the caller). */
+void pxPgm2rgb(Image *grey, Image *rgb);
+/* In place, every band of img: max(img, grad band 0); maxValue unchanged. */
+void pxCombineImageWithGrad(Image *img, Image *grad);
+/* Histogram of img over the pixels where mask > 0: *nbins = top + 1 counters,
+ * allocated with malloc into *hist (the caller frees it). */
+void pxHistogram(Image *img, Image *mask, float **hist, int *nbins);
+/* Prints the band-0 values of the window of half width r around pixel p with
+ * "%6d ", one line per row, skipping positions outside the image. */
+void pxPrintWindow(FILE *stream, Image *img, int p, int r);
+
+/* ---- Morphological filters ---------------------------------------------- */
+/* Flat structuring elements; every band of src is filtered into the same band
+ * of dst, which the caller allocates with src's size and bands and which must
+ * not be src. Near the border only the part of the element inside the image
+ * counts. */
+
+/* Largest (smallest) value over the disc of squared radius r2; maxValue the
+ * largest value written. */
+void pxMorphDilate(Image *src, Image *dst, int r2);
+void pxMorphErode(Image *src, Image *dst, int r2);
+/* Erosion then dilation (dilation then erosion) with the disc r2. */
+void pxMorphOpen(Image *src, Image *dst, int r2);
+void pxMorphClose(Image *src, Image *dst, int r2);
+/* Alternating sequential filters with discs of squared radius 1 .. n: opening
+ * then closing (closing then opening) at each step; prints one line per step.
+ * dst's maxValue is not changed. */
+void pxMorphAsfOC(Image *src, Image *dst, int n);
+void pxMorphAsfCO(Image *src, Image *dst, int n);
+/* Band 0 of dst: the largest 3x3 max-min gradient over the bands of src, kept
+ * only where it exceeds what dst holds; maxValue the largest gradient. */
+void pxMorphGrad(Image *src, Image *dst);
+
+#ifdef __cplusplus
+}
+#endif

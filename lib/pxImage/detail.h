@@ -1,0 +1,105 @@
+#pragma once
+// Private helpers shared by the library's modules: allocation that ends the
+// program instead of handing a null image to a caller that cannot check, and
+// the neighbour table behind every border-free neighbour loop.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "../pxImage.h"
+
+namespace px {
+
+// Internal working memory that cannot be had ends the program like the file
+// errors do: the operators have no error codes to report it through.
+[[noreturn]] inline void dieOutOfMemory()
+{
+    std::fputs("Could not allocate memory!\n", stderr);
+    std::exit(1);
+}
+
+// std::vector of n elements; an allocation failure ends the program.
+template <class T>
+std::vector<T> buffer(std::size_t n, const T &value = T())
+{
+    try {
+        return std::vector<T>(n, value);
+    } catch (const std::bad_alloc &) {
+        dieOutOfMemory();
+    } catch (const std::length_error &) {
+        dieOutOfMemory();
+    }
+}
+
+// pxCreateImage for the library's own temporaries and results: pxCreateImage
+// has already printed its message when it gives null, so only the exit is left.
+inline Image *newImage(int nbands, int type, int ncols, int nrows)
+{
+    Image *img = pxCreateImage(nbands, type, ncols, nrows);
+    if (!img) std::exit(1);
+    return img;
+}
+
+// The displacements of an adjacency relation with their linear offsets for one
+// image width. Pixels of the safe area (at least rx columns and ry rows from
+// every border) have every neighbour inside the image, so their loop uses the
+// offsets directly; other pixels test each displacement. Both paths walk the
+// table in the relation's order.
+struct NeighbourTable {
+    int n = 0;
+    std::vector<int> dx, dy, off;
+    int rx = 0, ry = 0;
+    int ncols = 0, nrows = 0;
+
+    NeighbourTable(const int *pairs, int count, int cols, int rows)
+        : n(count), dx(count), dy(count), off(count), ncols(cols), nrows(rows)
+    {
+        for (int j = 0; j < n; ++j) {
+            dx[j] = pairs[2 * j];
+            dy[j] = pairs[2 * j + 1];
+            off[j] = dy[j] * cols + dx[j];
+            rx = std::max(rx, std::abs(dx[j]));
+            ry = std::max(ry, std::abs(dy[j]));
+        }
+    }
+
+    // Builds the table from an adjacency function and frees its pair array.
+    static NeighbourTable from(AdjacencyFn adjacency, int cols, int rows)
+    {
+        int *pairs = nullptr;
+        int count = adjacency(&pairs);
+        NeighbourTable t(pairs, count, cols, rows);
+        std::free(pairs);
+        return t;
+    }
+
+    bool inSafeArea(int x, int y) const
+    {
+        return x >= rx && x < ncols - rx && y >= ry && y < nrows - ry;
+    }
+
+    // Calls f(j, q) for every neighbour q of pixel p = (x, y) in table order.
+    template <class F>
+    void forEach(int p, int x, int y, F &&f) const
+    {
+        if (inSafeArea(x, y)) {
+            for (int j = 0; j < n; ++j) f(j, p + off[j]);
+        } else {
+            for (int j = 0; j < n; ++j) {
+                int nx = x + dx[j], ny = y + dy[j];
+                if (nx >= 0 && nx < ncols && ny >= 0 && ny < nrows) f(j, ny * ncols + nx);
+            }
+        }
+    }
+
+    template <class F>
+    void forEach(int p, F &&f) const
+    {
+        forEach(p, p % ncols, p / ncols, f);
+    }
+};
+
+} // namespace px

@@ -1,0 +1,2 @@
+#pragma once
+/* Disjoint-set forests with merge callbacks. Not offered yet. */

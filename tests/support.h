@@ -1,0 +1,212 @@
+#pragma once
+// Shared test fixtures: literal images, temporary folders, file contents and
+// running the built programs with their output captured.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ift.h"
+#include "pxIO.h"
+#include "pxImage.h"
+
+namespace testing_support {
+
+// Owns an Image for the length of a test.
+struct ImagePtr {
+    Image *img = nullptr;
+    ImagePtr() = default;
+    explicit ImagePtr(Image *i) : img(i) {}
+    ImagePtr(const ImagePtr &) = delete;
+    ImagePtr &operator=(const ImagePtr &) = delete;
+    ImagePtr(ImagePtr &&o) noexcept : img(o.img) { o.img = nullptr; }
+    ImagePtr &operator=(ImagePtr &&o) noexcept
+    {
+        std::swap(img, o.img);
+        return *this;
+    }
+    ~ImagePtr()
+    {
+        if (img) pxReleaseImage(&img);
+    }
+    Image *get() const { return img; }
+    Image *operator->() const { return img; }
+    int &at(int p, int band = 0) const { return img->bands[band][p]; }
+};
+
+// Owns a heap Roots record (arrays and record).
+struct RootsPtr {
+    Roots *r = nullptr;
+    explicit RootsPtr(Roots *x = nullptr) : r(x) {}
+    RootsPtr(const RootsPtr &) = delete;
+    RootsPtr &operator=(const RootsPtr &) = delete;
+    ~RootsPtr()
+    {
+        if (r) {
+            ifReleaseRoots(r);
+            std::free(r);
+        }
+    }
+    Roots *get() const { return r; }
+    Roots *operator->() const { return r; }
+};
+
+// 1-band image from a literal array in raster order; maxValue = largest value
+// (or the given one when >= 0).
+inline ImagePtr makeImage(int ncols, int nrows, std::initializer_list<int> values,
+                          int type = PX_GREY_INT, int maxValue = -1)
+{
+    Image *img = pxCreateImage(1, type, ncols, nrows);
+    int p = 0, top = 0;
+    for (int v : values) {
+        img->bands[0][p++] = v;
+        if (v > top) top = v;
+    }
+    img->maxValue = maxValue >= 0 ? maxValue : top;
+    return ImagePtr(img);
+}
+
+inline std::vector<int> bandValues(const Image *img, int band = 0)
+{
+    return std::vector<int>(img->bands[band], img->bands[band] + img->npixels);
+}
+
+// Seed set built in place (arrays via ifAllocateRoots), released at scope end.
+struct SeedSet {
+    Roots r{};
+    SeedSet(std::initializer_list<int> pixels, std::initializer_list<int> labels,
+            std::initializer_list<int> costs)
+    {
+        ifAllocateRoots(&r, static_cast<int>(pixels.size()));
+        int i = 0;
+        for (int v : pixels) r.pixel[i++] = v;
+        i = 0;
+        for (int v : labels) r.label[i++] = v;
+        i = 0;
+        for (int v : costs) r.cost[i++] = v;
+    }
+    SeedSet() { ifAllocateRoots(&r, 0); }
+    SeedSet(const SeedSet &) = delete;
+    SeedSet &operator=(const SeedSet &) = delete;
+    ~SeedSet() { ifReleaseRoots(&r); }
+    Roots *get() { return &r; }
+};
+
+inline std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline bool fileExists(const std::string &path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+inline void writeFile(const std::string &path, const std::string &content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+// A fresh folder under the system's temporary directory, removed at the end.
+struct TempDir {
+    std::string path;
+    TempDir()
+    {
+        const char *base = std::getenv("TMPDIR");
+        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/pxtest.XXXXXX";
+        std::vector<char> buf(tmpl.begin(), tmpl.end());
+        buf.push_back('\0');
+        if (!::mkdtemp(buf.data())) std::abort();
+        path = buf.data();
+    }
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    ~TempDir()
+    {
+        std::string cmd = "rm -rf '" + path + "'";
+        if (std::system(cmd.c_str()) != 0) { /* best effort */ }
+    }
+    std::string file(const std::string &name) const { return path + "/" + name; }
+};
+
+struct RunResult {
+    std::string out, err;
+    int status = -1;        // exit status, or -1 when killed by a signal
+    int signal = 0;         // the signal that ended it, if any
+    bool timedOut = false;
+};
+
+// Runs argv[0] with the arguments in folder cwd; standard input is empty.
+// A run that outlives timeoutSeconds is killed and reported as timed out.
+inline RunResult runProgram(const std::vector<std::string> &argv, const std::string &cwd,
+                            double timeoutSeconds = 60)
+{
+    RunResult res;
+    std::string outPath = cwd + "/.stdout", errPath = cwd + "/.stderr";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(cwd.c_str()) != 0) ::_exit(127);
+        int in = ::open("/dev/null", O_RDONLY);
+        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        std::vector<char *> args;
+        for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    int wstatus = 0;
+    auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        pid_t r = ::waitpid(pid, &wstatus, WNOHANG);
+        if (r == pid) break;
+        double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (elapsed > timeoutSeconds) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &wstatus, 0);
+            res.timedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (WIFEXITED(wstatus)) res.status = WEXITSTATUS(wstatus);
+    if (WIFSIGNALED(wstatus)) res.signal = WTERMSIG(wstatus);
+    res.out = readFile(outPath);
+    res.err = readFile(errPath);
+    ::unlink(outPath.c_str());
+    ::unlink(errPath.c_str());
+    return res;
+}
+
+// Paths baked in by the build.
+inline std::string dataPath(const std::string &name) { return std::string(PX_DATA_DIR) + "/" + name; }
+#ifdef PX_SOWER_PATH
+inline std::string sowerPath() { return PX_SOWER_PATH; }
+#endif
+#ifdef PX_SIEVE_PATH
+inline std::string sievePath() { return PX_SIEVE_PATH; }
+#endif
+
+} // namespace testing_support
