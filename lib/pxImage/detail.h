@@ -4,9 +4,11 @@
 // the neighbour table behind every border-free neighbour loop.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "../pxImage.h"
@@ -101,5 +103,31 @@ struct NeighbourTable {
         forEach(p, p % ncols, p / ncols, f);
     }
 };
+
+// Displacements (dx, dy) of the disc of squared radius r2, centre included, in
+// the order of pxNeighborhood: column by column from the left, each column from
+// the top. The squares are summed in 64 bits so that no radius overflows. A
+// negative r2 gives no displacement.
+inline std::vector<int> discPairs(int r2)
+{
+    if (r2 < 0) return std::vector<int>();
+    int r = static_cast<int>(std::sqrt(static_cast<double>(r2)));
+    auto inside = [r2](int dx, int dy) {
+        return static_cast<long long>(dx) * dx + static_cast<long long>(dy) * dy <= r2;
+    };
+    std::size_t count = 0;
+    for (int dx = -r; dx <= r; ++dx)
+        for (int dy = -r; dy <= r; ++dy)
+            if (inside(dx, dy)) ++count;
+    std::vector<int> pairs = buffer<int>(2 * count);
+    std::size_t k = 0;
+    for (int dx = -r; dx <= r; ++dx)
+        for (int dy = -r; dy <= r; ++dy)
+            if (inside(dx, dy)) {
+                pairs[k++] = dx;
+                pairs[k++] = dy;
+            }
+    return pairs;
+}
 
 } // namespace px
