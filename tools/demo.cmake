@@ -1,1 +1,31 @@
-message(STATUS "demo")
+# The main job on the bundled images, run by `cmake --workflow --preset demo`.
+# Every step runs in a folder of its own under OUT, because sieve writes
+# fixed file names into its working directory.
+
+function(run_step dir)
+  file(MAKE_DIRECTORY ${dir})
+  execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${dir}
+                  RESULT_VARIABLE rc OUTPUT_FILE ${dir}/log.txt ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "step failed in ${dir}: ${ARGN}\n${err}")
+  endif()
+endfunction()
+
+file(REMOVE_RECURSE ${OUT})
+
+# 1. Hole filling: seeds on the frame, basins filled globally.
+run_step(${OUT}/fill ${SOWER} ${DATA}/coins.pgm frame.txt frame 0)
+run_step(${OUT}/fill ${SIEVE} ${DATA}/coins.pgm ${DATA}/coins.pgm 0 1 frame.txt)
+
+# 2. Flagship: seeds on the bright regional maxima, every dome without one cut
+#    at its pass; the labels show which maximum conquered each pixel.
+run_step(${OUT}/domes ${SOWER} ${DATA}/coins.pgm maxima.txt regMax 150 255)
+run_step(${OUT}/domes ${SIEVE} ${DATA}/coins.pgm ${DATA}/coins.pgm 1 1 maxima.txt)
+run_step(${OUT}/domes ${OVERLAY} ${DATA}/coins.pgm labels.pgm overlay.ppm)
+
+message(STATUS "Results:")
+message(STATUS "  ${OUT}/fill/filtered.pgm   coins with their dark holes filled from the frame")
+message(STATUS "  ${OUT}/domes/maxima.txt    seeds: regional maxima of coins in [150, 255]")
+message(STATUS "  ${OUT}/domes/filtered.pgm  coins with every dome that holds no seed cut off")
+message(STATUS "  ${OUT}/domes/labels.pgm    which seed conquered each pixel")
+message(STATUS "  ${OUT}/domes/overlay.ppm   the label borders drawn in red over the image")
