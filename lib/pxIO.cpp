@@ -13,6 +13,8 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "pxIO.h"
 #include "pxImage/detail.h"
 
@@ -57,6 +59,16 @@ public:
         pos_ += have;
         if (have < n) have += std::fread(dst + have, 1, n - have, f_);
         return have;
+    }
+
+    // Bytes of a regular file that are not read yet, or -1 when the file's
+    // size cannot be known (a pipe, a device).
+    long long remaining() const
+    {
+        struct stat st;
+        if (::fstat(fileno(f_), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+        long long consumed = static_cast<long long>(std::ftell(f_)) - static_cast<long long>(len_ - pos_);
+        return std::max(0LL, static_cast<long long>(st.st_size) - consumed);
     }
 
 private:
@@ -391,6 +403,21 @@ int pxReadImage(const char *name, Image **out)
     case 2: type = PX_GREY_INT; break;
     case 5: type = wide ? PX_GREY16 : PX_GREY8; break;
     default: type = wide ? PX_COLOR16 : PX_COLOR8; nbands = 3; break;
+    }
+    // A body too short for the raster is reported before the raster is
+    // allocated, so a header that claims a huge image costs no memory.
+    const long long npixels = static_cast<long long>(ncols) * nrows;
+    const long long left = in.remaining();
+    if (left >= 0) {
+        if (format == 2 && left < 2 * npixels - 1) {
+            int value = 0;
+            long long read = 0;
+            while (read < npixels && readTextValue(in, value)) ++read;
+            failShortRead(name, f, nullptr, npixels, read);
+        }
+        const long long bytesPerSample = wide ? 2 : 1;
+        if (format != 2 && left < npixels * nbands * bytesPerSample)
+            failShortRead(name, f, nullptr, npixels * nbands, left / bytesPerSample);
     }
     Image *img = pxCreateImage(nbands, type, ncols, nrows);
     if (!img) failHeader(name, f, "image too large");

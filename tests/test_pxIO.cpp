@@ -222,7 +222,7 @@ TEST(ImageReadDeathTest, ShortOrMalformedBodiesReportHowManyPixelsWereRead)
     std::string path = dir.file("short.pnm");
     const struct {
         std::string content;
-        int expected, read;
+        long long expected, read;
     } cases[] = {
         {"P2\n3 2\n9\n1 2 3 4", 6, 4},
         {"P2\n3 2\n9\n", 6, 0},
@@ -236,6 +236,10 @@ TEST(ImageReadDeathTest, ShortOrMalformedBodiesReportHowManyPixelsWereRead)
         {"P6\n2 1\n255\n" + bytes({1, 2, 3, 4, 5}), 6, 5},
         {"P5\n2 1\n1000\n" + bytes({0, 1, 2}), 2, 1},
         {"P6\n1 1\n65535\n" + bytes({0, 1, 2, 3, 4}), 3, 2},
+        // huge headers over short bodies are refused before any raster is allocated
+        {"P5\n40000 40000\n255\n" + bytes({1, 2, 3}), 1600000000, 3},
+        {"P6\n40000 40000\n65535\n" + bytes({1, 2, 3}), 4800000000LL, 1},
+        {"P2\n40000 40000\n7\n1 2 3 x", 1600000000, 3},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.content);
