@@ -1,1 +1,512 @@
+// Connected labelling, regional extrema and the label-image utilities.
+//
+// The regional extrema are computed by a flat-zone scan; they are checked
+// against two independent constructions: the definition by flood fill (a flat
+// zone with no strictly lower / higher neighbour), and the candidate + labelling
+// + IFT procedure run through the library's IFT on values shifted so that no
+// raised or lowered copy clamps.
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <deque>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const int DX8[8] = {1, 0, 0, -1, 1, -1, 1, -1};
+const int DY8[8] = {0, 1, -1, 0, 1, 1, -1, -1};
+
+// Calls f(q) for every in-image 8-neighbour of p.
+template <class F>
+void eachNeighbour8(const Image *img, int p, F f)
+{
+    int x = p % img->ncols, y = p / img->ncols;
+    for (int j = 0; j < 8; ++j) {
+        int nx = x + DX8[j], ny = y + DY8[j];
+        if (nx >= 0 && nx < img->ncols && ny >= 0 && ny < img->nrows) f(ny * img->ncols + nx);
+    }
+}
+
+// Breadth-first 8-connected labelling of band 0 > 0, numbered in raster order
+// of each component's first pixel.
+std::vector<int> bfsLabels(const Image *img, int *count = nullptr)
+{
+    std::vector<int> lab(img->npixels, 0);
+    int k = 0;
+    std::deque<int> queue;
+    for (int p = 0; p < img->npixels; ++p) {
+        if (img->bands[0][p] <= 0 || lab[p]) continue;
+        lab[p] = ++k;
+        queue.push_back(p);
+        while (!queue.empty()) {
+            int s = queue.front();
+            queue.pop_front();
+            eachNeighbour8(img, s, [&](int q) {
+                if (img->bands[0][q] > 0 && !lab[q]) {
+                    lab[q] = k;
+                    queue.push_back(q);
+                }
+            });
+        }
+    }
+    if (count) *count = k;
+    return lab;
+}
+
+// The definition: flood every flat zone and keep it when no neighbour outside
+// it is strictly lower (minima) or higher (maxima).
+std::vector<int> definitionExtrema(const Image *img, bool maxima)
+{
+    const int *v = img->bands[0];
+    std::vector<int> zone(img->npixels, -1), out(img->npixels, 0);
+    for (int s = 0; s < img->npixels; ++s) {
+        if (zone[s] >= 0) continue;
+        std::vector<int> members{s};
+        zone[s] = s;
+        bool beaten = false;
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            eachNeighbour8(img, members[i], [&](int q) {
+                if (v[q] == v[s]) {
+                    if (zone[q] < 0) {
+                        zone[q] = s;
+                        members.push_back(q);
+                    }
+                } else if (maxima ? v[q] > v[s] : v[q] < v[s]) {
+                    beaten = true;
+                }
+            });
+        }
+        if (!beaten)
+            for (int p : members) out[p] = 1;
+    }
+    return out;
+}
+
+// Candidates, their labelling and one IFT, on a type-2 copy whose values are
+// shifted up by one for maxima so that the lowered copy never clamps at 0 and
+// whose type lets the raised copy of minima pass 255.
+std::vector<int> iftExtrema(const Image *img, bool maxima)
+{
+    const int shift = maxima ? 1 : 0;
+    ImagePtr base(pxCreateImage(1, PX_GREY_INT, img->ncols, img->nrows));
+    int top = 0;
+    for (int p = 0; p < img->npixels; ++p) {
+        base.at(p) = img->bands[0][p] + shift;
+        top = std::max(top, base.at(p));
+    }
+    base->maxValue = top;
+    ImagePtr moved(pxAddToPixelValues(base.get(), maxima ? -1 : 1));
+    ImagePtr cand(maxima ? pxFalseRegionalMaximum(base.get()) : pxFalseRegionalMinimum(moved.get()));
+    std::vector<int> lab = bfsLabels(cand.get());
+    int n = 0;
+    for (int p = 0; p < img->npixels; ++p) n += cand.at(p) > 0;
+    SeedSet seeds;
+    ifReleaseRoots(seeds.get());
+    ifAllocateRoots(seeds.get(), n);
+    for (int p = 0, i = 0; p < img->npixels; ++p)
+        if (cand.at(p) > 0) {
+            seeds.r.pixel[i] = p;
+            seeds.r.label[i] = lab[p];
+            seeds.r.cost[i] = moved.at(p);
+            ++i;
+        }
+    ImagePtr work(pxCreateImage(4, PX_WORK, img->ncols, img->nrows));
+    if (maxima)
+        iftNonNormalizedInverted(base.get(), work.get(), pxNeighborhood8, ifWatershedMetric,
+                                 base->maxValue, ifPathCostMin, seeds.get());
+    else
+        iftNonNormalized(base.get(), work.get(), pxNeighborhood8, ifWatershedMetric,
+                         moved->maxValue, ifPathCostMax, seeds.get());
+    std::vector<int> out(img->npixels);
+    for (int p = 0; p < img->npixels; ++p)
+        out[p] = maxima ? base.at(p) - work.at(p, 2) : work.at(p, 2) - base.at(p);
+    return out;
+}
+
+// Seeds of every extremum pixel in raster order, labelled by extremum.
+struct SeedList {
+    std::vector<int> pixel, label, cost;
+    bool operator==(const SeedList &o) const
+    {
+        return pixel == o.pixel && label == o.label && cost == o.cost;
+    }
+};
+
+SeedList seedsFromMask(const Image *img, const std::vector<int> &mask)
+{
+    ImagePtr m(pxCreateImage(1, PX_GREY_INT, img->ncols, img->nrows));
+    for (int p = 0; p < img->npixels; ++p) m.at(p) = mask[p];
+    std::vector<int> lab = bfsLabels(m.get());
+    SeedList s;
+    for (int p = 0; p < img->npixels; ++p)
+        if (lab[p] > 0) {
+            s.pixel.push_back(p);
+            s.label.push_back(lab[p]);
+            s.cost.push_back(img->bands[0][p]);
+        }
+    return s;
+}
+
+SeedList seedsOf(const Roots *r)
+{
+    SeedList s;
+    s.pixel.assign(r->pixel, r->pixel + r->count);
+    s.label.assign(r->label, r->label + r->count);
+    s.cost.assign(r->cost, r->cost + r->count);
+    return s;
+}
+
+ImagePtr randomImage(std::mt19937 &rng, int ncols, int nrows, int levels, int type = PX_GREY_INT)
+{
+    ImagePtr img(pxCreateImage(1, type, ncols, nrows));
+    std::uniform_int_distribution<int> d(0, levels - 1);
+    int top = 0;
+    for (int p = 0; p < img->npixels; ++p) top = std::max(top, img.at(p) = d(rng));
+    img->maxValue = top;
+    return img;
+}
+
+ImagePtr readData(const std::string &name)
+{
+    Image *img = nullptr;
+    pxReadImage(dataPath(name).c_str(), &img);
+    return ImagePtr(img);
+}
+
+// Runs f with standard output captured and returns what it printed.
+template <class F>
+std::string capturedStdout(F f)
+{
+    testing::internal::CaptureStdout();
+    f();
+    return testing::internal::GetCapturedStdout();
+}
+
+// Compares the four regional operators with both references on one image.
+void expectExtremaMatch(const Image *img, bool viaIft = true)
+{
+    for (bool maxima : {false, true}) {
+        SCOPED_TRACE(maxima ? "maxima" : "minima");
+        std::vector<int> def = definitionExtrema(img, maxima);
+        if (viaIft) {
+            ASSERT_EQ(iftExtrema(img, maxima), def);
+        }
+        Image *in = const_cast<Image *>(img);
+        ImagePtr got;
+        RootsPtr roots;
+        capturedStdout([&] {
+            got = ImagePtr(maxima ? ifRegionalMaxima(in) : ifRegionalMinima(in));
+            roots.r = maxima ? ifRegionalMaximaAsRoots(in) : ifRegionalMinimaAsRoots(in);
+        });
+        ASSERT_EQ(bandValues(got.get()), def);
+        EXPECT_EQ(got->maxValue, 1);
+        EXPECT_EQ(got->type, PX_GREY_INT);
+        EXPECT_EQ(got->nbands, 1);
+        ASSERT_TRUE(seedsOf(roots.get()) == seedsFromMask(img, def));
+    }
+}
+
+} // namespace
+
+// ---- ifLabelImage ----------------------------------------------------------
+
+TEST(ConnectedLabelling, EmptyMaskLeavesZeroLabelsAndPrintsOnce)
+{
+    ImagePtr bin = makeImage(3, 2, {0, 0, -4, 0, 0, 0});
+    ImagePtr lab(pxCreateImage(1, PX_GREY_INT, 3, 2));
+    std::string out = capturedStdout([&] { ifLabelImage(bin.get(), lab.get()); });
+    EXPECT_EQ(out, "in ifLabelImage\n");
+    EXPECT_EQ(bandValues(lab.get()), std::vector<int>(6, 0));
+    EXPECT_EQ(lab->maxValue, 0);
+}
+
+TEST(ConnectedLabelling, DiagonalTouchJoinsAndRasterOrderOfFirstPixelNumbers)
+{
+    // The large object on the right starts at pixel 3, before the small one
+    // at pixel 10; the diagonal step from 3 to 9 joins it into one component.
+    ImagePtr bin = makeImage(5, 4, {0, 0, 0, 1, 0,
+                                    0, 0, 0, 0, 1,
+                                    1, 0, 0, 1, 1,
+                                    1, 0, 0, 1, 1});
+    ImagePtr lab(pxCreateImage(1, PX_GREY_INT, 5, 4));
+    capturedStdout([&] { ifLabelImage(bin.get(), lab.get()); });
+    EXPECT_EQ(bandValues(lab.get()), (std::vector<int>{0, 0, 0, 1, 0,
+                                                       0, 0, 0, 0, 1,
+                                                       2, 0, 0, 1, 1,
+                                                       2, 0, 0, 1, 1}));
+    EXPECT_EQ(lab->maxValue, 2);
+}
+
+TEST(ConnectedLabelling, BranchesMeetingLaterShareTheFirstBranchLabel)
+{
+    // Two arms that are separate on the first rows and join below, including
+    // a join only through an up-right diagonal.
+    ImagePtr bin = makeImage(7, 4, {1, 0, 1, 0, 0, 0, 1,
+                                    1, 0, 1, 0, 0, 1, 0,
+                                    1, 1, 1, 0, 1, 0, 0,
+                                    0, 0, 0, 1, 0, 0, 0});
+    ImagePtr lab(pxCreateImage(1, PX_GREY_INT, 7, 4));
+    capturedStdout([&] { ifLabelImage(bin.get(), lab.get()); });
+    std::vector<int> expected(28, 0);
+    for (int p = 0; p < 28; ++p)
+        if (bin.at(p)) expected[p] = 1;
+    EXPECT_EQ(bandValues(lab.get()), expected);
+    EXPECT_EQ(lab->maxValue, 1);
+}
+
+TEST(ConnectedLabelling, MatchesBreadthFirstFloodOnRandomAndRealMasks)
+{
+    std::mt19937 rng(7);
+    const int sizes[][2] = {{1, 1}, {1, 9}, {9, 1}, {2, 2}, {5, 7}, {31, 17}, {64, 48}};
+    for (auto &s : sizes)
+        for (int density : {20, 45, 60, 85}) {
+            ImagePtr bin(pxCreateImage(1, PX_GREY_INT, s[0], s[1]));
+            std::uniform_int_distribution<int> d(0, 99);
+            for (int p = 0; p < bin->npixels; ++p) bin.at(p) = d(rng) < density ? 1 + d(rng) % 3 : -(d(rng) % 2);
+            int count = 0;
+            std::vector<int> expected = bfsLabels(bin.get(), &count);
+            ImagePtr lab(pxCreateImage(1, PX_GREY_INT, s[0], s[1]));
+            capturedStdout([&] { ifLabelImage(bin.get(), lab.get()); });
+            ASSERT_EQ(bandValues(lab.get()), expected) << s[0] << "x" << s[1] << " density " << density;
+            ASSERT_EQ(lab->maxValue, count);
+        }
+    for (const char *name : {"camera.pgm", "coins.pgm", "horse.pgm"})
+        for (int level : {60, 128}) {
+            ImagePtr img = readData(name);
+            ImagePtr bin(pxThreshold(img.get(), PX_GREY8, level, 255));
+            int count = 0;
+            std::vector<int> expected = bfsLabels(bin.get(), &count);
+            ImagePtr lab(pxCreateImage(1, PX_GREY_INT, img->ncols, img->nrows));
+            capturedStdout([&] { ifLabelImage(bin.get(), lab.get()); });
+            ASSERT_EQ(bandValues(lab.get()), expected) << name << " " << level;
+            ASSERT_EQ(lab->maxValue, count);
+        }
+}
+
+// ---- ifConnectedComponents ---------------------------------------------------
+
+TEST(ConnectedLabelling, SeededFlatZonesAreMarkedOnceAndNothingElseChanges)
+{
+    // Two zones of value 5 that do not touch, a zone of 2 between them.
+    ImagePtr img = makeImage(5, 3, {5, 5, 2, 5, 5,
+                                    5, 2, 2, 2, 5,
+                                    2, 2, 2, 2, 5});
+    ImagePtr out = makeImage(5, 3, {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7}, PX_GREY_INT, 9);
+    SeedSet seeds({0, 1, 14}, {1, 1, 2}, {0, 0, 0});
+    ifConnectedComponents(img.get(), out.get(), seeds.get());
+    EXPECT_EQ(bandValues(out.get()), (std::vector<int>{255, 255, 7, 255, 255,
+                                                       255, 7, 7, 7, 255,
+                                                       7, 7, 7, 7, 255}));
+    EXPECT_EQ(out->maxValue, 9);
+}
+
+TEST(ConnectedLabelling, ConnectedComponentsToleratesNegativeValuesAndForeignSeeds)
+{
+    ImagePtr img = makeImage(3, 3, {-5, -5, 3,
+                                    1, -5, 3,
+                                    -5, 1, 1}, PX_GREY_INT, 3);
+    ImagePtr out(pxCreateImage(1, PX_GREY_INT, 3, 3));
+    SeedSet seeds({4, 4, -1, 9, 7}, {1, 1, 1, 1, 1}, {0, 0, 0, 0, 0});
+    ifConnectedComponents(img.get(), out.get(), seeds.get());
+    EXPECT_EQ(bandValues(out.get()), (std::vector<int>{255, 255, 0,
+                                                       255, 255, 0,
+                                                       255, 255, 255}));
+}
+
+// ---- Regional extrema ---------------------------------------------------------
+
+TEST(RegionalExtrema, ConstantImagesAreOneMinimumAndOneMaximumAtEveryLevel)
+{
+    // Includes the 8-bit levels where a raised or lowered copy would clamp.
+    for (int type : {PX_GREY8, PX_GREY_INT})
+        for (int level : {0, 1, 77, 255}) {
+            ImagePtr img(pxCreateImage(1, type, 4, 3));
+            for (int p = 0; p < 12; ++p) img.at(p) = level;
+            img->maxValue = level;
+            for (bool maxima : {false, true}) {
+                RootsPtr roots;
+                ImagePtr reg;
+                capturedStdout([&] {
+                    reg = ImagePtr(maxima ? ifRegionalMaxima(img.get()) : ifRegionalMinima(img.get()));
+                    roots.r = maxima ? ifRegionalMaximaAsRoots(img.get()) : ifRegionalMinimaAsRoots(img.get());
+                });
+                SCOPED_TRACE(std::to_string(type) + " level " + std::to_string(level) + (maxima ? " max" : " min"));
+                EXPECT_EQ(bandValues(reg.get()), std::vector<int>(12, 1));
+                ASSERT_EQ(roots->count, 12);
+                for (int i = 0; i < 12; ++i) {
+                    EXPECT_EQ(roots->pixel[i], i);
+                    EXPECT_EQ(roots->label[i], 1);
+                    EXPECT_EQ(roots->cost[i], level);
+                }
+            }
+        }
+}
+
+TEST(RegionalExtrema, PlateauTouchingALowerPixelIsNoMinimum)
+{
+    // Every pixel of the 3-plateau is a candidate, but its corner touches the
+    // 1, so the 1 is the only minimum (the 2 beside it is not one either).
+    ImagePtr img = makeImage(5, 4, {3, 3, 3, 3, 5,
+                                    3, 3, 3, 3, 5,
+                                    3, 3, 3, 5, 5,
+                                    5, 5, 5, 1, 2});
+    ImagePtr reg;
+    RootsPtr roots;
+    std::string out = capturedStdout([&] {
+        reg = ImagePtr(ifRegionalMinima(img.get()));
+        roots.r = ifRegionalMinimaAsRoots(img.get());
+    });
+    EXPECT_EQ(out, "in ifLabelImage\nin ifLabelImage\nin ifLabelImage\n");
+    EXPECT_EQ(bandValues(reg.get()), (std::vector<int>{0, 0, 0, 0, 0,
+                                                       0, 0, 0, 0, 0,
+                                                       0, 0, 0, 0, 0,
+                                                       0, 0, 0, 1, 0}));
+    ASSERT_EQ(roots->count, 1);
+    EXPECT_EQ(roots->pixel[0], 18);
+    EXPECT_EQ(roots->label[0], 1);
+    EXPECT_EQ(roots->cost[0], 1);
+}
+
+TEST(RegionalExtrema, PlateauMaximaGiveOneLabelPerExtremumInRasterOrder)
+{
+    ImagePtr img = makeImage(6, 3, {1, 4, 4, 0, 0, 6,
+                                    1, 1, 4, 0, 0, 0,
+                                    9, 1, 1, 0, 2, 0}, PX_GREY8);
+    RootsPtr roots;
+    std::string out = capturedStdout([&] { roots.r = ifRegionalMaximaAsRoots(img.get()); });
+    EXPECT_EQ(out, "in ifLabelImage\nin ifLabelImage\n");
+    EXPECT_EQ(seedsOf(roots.get()).pixel, (std::vector<int>{1, 2, 5, 8, 12, 16}));
+    EXPECT_EQ(seedsOf(roots.get()).label, (std::vector<int>{1, 1, 2, 1, 3, 4}));
+    EXPECT_EQ(seedsOf(roots.get()).cost, (std::vector<int>{4, 4, 6, 4, 9, 2}));
+}
+
+TEST(RegionalExtrema, MatchDefinitionAndIftProcedureOnRandomPlateaus)
+{
+    std::mt19937 rng(11);
+    const int sizes[][2] = {{1, 1}, {1, 12}, {12, 1}, {2, 2}, {3, 5}, {8, 8}, {17, 9}, {40, 33}, {150, 3}, {3, 150}};
+    for (auto &s : sizes)
+        for (int levels : {1, 2, 3, 6})
+            for (int rep = 0; rep < 3; ++rep) {
+                ImagePtr img = randomImage(rng, s[0], s[1], levels);
+                SCOPED_TRACE(std::to_string(s[0]) + "x" + std::to_string(s[1]) + " levels " + std::to_string(levels));
+                expectExtremaMatch(img.get());
+            }
+    // 8-bit images touching both ends of the range.
+    for (int rep = 0; rep < 4; ++rep) {
+        ImagePtr img = randomImage(rng, 23, 19, 2, PX_GREY8);
+        for (int p = 0; p < img->npixels; ++p) img.at(p) *= 255;
+        img->maxValue = 255;
+        expectExtremaMatch(img.get());
+    }
+}
+
+TEST(RegionalExtrema, NegativeValuesFollowTheDefinition)
+{
+    std::mt19937 rng(5);
+    ImagePtr img = randomImage(rng, 13, 11, 4);
+    for (int p = 0; p < img->npixels; ++p) img.at(p) -= 2;
+    img->maxValue = 0;  // stale, as the field may be
+    expectExtremaMatch(img.get(), false);
+}
+
+TEST(RegionalExtrema, MatchDefinitionAndIftProcedureOnRealImages)
+{
+    for (const char *name : {"camera.pgm", "coins.pgm", "cell.pgm", "horse.pgm"}) {
+        SCOPED_TRACE(name);
+        ImagePtr img = readData(name);
+        expectExtremaMatch(img.get());
+    }
+    ImagePtr colour = readData("chelsea.ppm");
+    ImagePtr green(pxCopyBand(colour.get(), PX_GREY8, 1));
+    expectExtremaMatch(green.get());
+}
+
+// ---- Label utilities ------------------------------------------------------------
+
+TEST(LabelMaps, LabelDifferencesFoldAroundTheContourRange)
+{
+    // One closed contour of positions 0 .. 7 around a centre of label 0.
+    ImagePtr values = makeImage(3, 3, {0, 1, 2,
+                                       7, 9, 3,
+                                       6, 5, 4});
+    ImagePtr labels = makeImage(3, 3, {1, 1, 1,
+                                       1, 0, 1,
+                                       1, 1, 1});
+    ImagePtr out(pxCreateImage(1, PX_GREY_INT, 3, 3));
+    ifLabelDifferences(values.get(), labels.get(), out.get(), 0);
+    // Position 7 sees position 0 as -7 (no fold without absolute); the centre
+    // touches a higher label and gets top + 1.
+    EXPECT_EQ(bandValues(out.get()), (std::vector<int>{1, 1, 1,
+                                                       -1, 2, 1,
+                                                       1, 1, 1}));
+    EXPECT_EQ(out->maxValue, 2);
+    ifLabelDifferences(values.get(), labels.get(), out.get(), 1);
+    EXPECT_EQ(bandValues(out.get()), (std::vector<int>{1, 1, 1,
+                                                       1, 2, 1,
+                                                       1, 1, 1}));
+}
+
+TEST(LabelMaps, LabelDifferencesOfLoneAndStaleLabels)
+{
+    // Pixel 0 touches a higher label only, pixel 1 a lower label only.
+    ImagePtr values = makeImage(2, 1, {4, 8});
+    ImagePtr labels = makeImage(2, 1, {1, 2});
+    ImagePtr out(pxCreateImage(1, PX_GREY_INT, 2, 1));
+    ifLabelDifferences(values.get(), labels.get(), out.get(), 1);
+    EXPECT_EQ(bandValues(out.get()), (std::vector<int>{-99999, -100000}));
+    EXPECT_EQ(out->maxValue, -99999);
+
+    // A stale maxValue and labels outside 1 .. maxValue give what the
+    // in-range labels give.
+    ImagePtr v = makeImage(4, 2, {0, 1, 5, 6, 3, 2, 7, 8});
+    ImagePtr inRange = makeImage(4, 2, {1, 1, 2, 2, 1, 1, 3, 3});
+    ImagePtr shifted = makeImage(4, 2, {-4, -4, 0, 0, -4, -4, 9000, 9000}, PX_GREY_INT, 0);
+    ImagePtr a(pxCreateImage(1, PX_GREY_INT, 4, 2)), b(pxCreateImage(1, PX_GREY_INT, 4, 2));
+    ifLabelDifferences(v.get(), inRange.get(), a.get(), 0);
+    ifLabelDifferences(v.get(), shifted.get(), b.get(), 0);
+    EXPECT_EQ(bandValues(a.get()), bandValues(b.get()));
+    EXPECT_EQ(a->maxValue, b->maxValue);
+}
+
+TEST(LabelMaps, CorrectLabelsRenumbersByFirstAppearanceWhateverTheRange)
+{
+    ImagePtr labels = makeImage(5, 1, {5, 5, 2, 7, 2}, PX_GREY_INT, 7);
+    ifCorrectLabels(labels.get());
+    EXPECT_EQ(bandValues(labels.get()), (std::vector<int>{1, 1, 2, 3, 2}));
+    EXPECT_EQ(labels->maxValue, 3);
+
+    ImagePtr stale = makeImage(5, 1, {5, 0, 2, 7, 0}, PX_GREY_INT, 0);
+    ifCorrectLabels(stale.get());
+    EXPECT_EQ(bandValues(stale.get()), (std::vector<int>{1, 2, 3, 4, 2}));
+    EXPECT_EQ(stale->maxValue, 4);
+
+    ImagePtr wide = makeImage(4, 1, {INT_MAX, -3, INT_MIN, -3}, PX_GREY_INT, 0);
+    ifCorrectLabels(wide.get());
+    EXPECT_EQ(bandValues(wide.get()), (std::vector<int>{1, 2, 3, 2}));
+    EXPECT_EQ(wide->maxValue, 3);
+}
+
+TEST(LabelMaps, RegionsToContoursMarksOnlySidesFacingBackgroundInside)
+{
+    // A rectangle in the top-left corner: its top and left sides lie on the
+    // image border and are not contour.
+    ImagePtr bin = makeImage(5, 4, {9, 9, 9, 0, 0,
+                                    9, 9, 9, 0, 0,
+                                    9, 9, 9, 0, -1,
+                                    0, 0, 0, 0, 0});
+    ImagePtr out = makeImage(5, 4, {3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3});
+    ifRegionsToContours(bin.get(), out.get());
+    EXPECT_EQ(bandValues(out.get()), (std::vector<int>{3, 3, 255, 3, 3,
+                                                       3, 3, 255, 3, 3,
+                                                       255, 255, 255, 3, 3,
+                                                       3, 3, 3, 3, 3}));
+    EXPECT_EQ(out->maxValue, 255);
+}
