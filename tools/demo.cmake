@@ -5,7 +5,8 @@
 function(run_step dir)
   file(MAKE_DIRECTORY ${dir})
   execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${dir}
-                  RESULT_VARIABLE rc OUTPUT_FILE ${dir}/log.txt ERROR_VARIABLE err)
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  file(APPEND ${dir}/log.txt "${out}")
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "step failed in ${dir}: ${ARGN}\n${err}")
   endif()
@@ -18,14 +19,17 @@ run_step(${OUT}/fill ${SOWER} ${DATA}/coins.pgm frame.txt frame 0)
 run_step(${OUT}/fill ${SIEVE} ${DATA}/coins.pgm ${DATA}/coins.pgm 0 1 frame.txt)
 
 # 2. Flagship: seeds on the bright regional maxima, every dome without one cut
-#    at its pass; the labels show which maximum conquered each pixel.
-run_step(${OUT}/domes ${SOWER} ${DATA}/coins.pgm maxima.txt regMax 150 255)
+#    at its pass (coins with no point as bright as 230 go entirely); the labels
+#    show which maximum conquered each pixel.
+run_step(${OUT}/domes ${SOWER} ${DATA}/coins.pgm maxima.txt regMax 230 255)
 run_step(${OUT}/domes ${SIEVE} ${DATA}/coins.pgm ${DATA}/coins.pgm 1 1 maxima.txt)
-run_step(${OUT}/domes ${OVERLAY} ${DATA}/coins.pgm labels.pgm overlay.ppm)
+run_step(${OUT}/domes ${OVERLAY} changes ${DATA}/coins.pgm filtered.pgm changes.ppm)
+run_step(${OUT}/domes ${OVERLAY} borders ${DATA}/coins.pgm labels.pgm borders.ppm)
 
 message(STATUS "Results:")
 message(STATUS "  ${OUT}/fill/filtered.pgm   coins with their dark holes filled from the frame")
-message(STATUS "  ${OUT}/domes/maxima.txt    seeds: regional maxima of coins in [150, 255]")
+message(STATUS "  ${OUT}/domes/maxima.txt    seeds: regional maxima of coins in [230, 255]")
 message(STATUS "  ${OUT}/domes/filtered.pgm  coins with every dome that holds no seed cut off")
+message(STATUS "  ${OUT}/domes/changes.ppm   the pixels the cut changed, in red over the image")
 message(STATUS "  ${OUT}/domes/labels.pgm    which seed conquered each pixel")
-message(STATUS "  ${OUT}/domes/overlay.ppm   the label borders drawn in red over the image")
+message(STATUS "  ${OUT}/domes/borders.ppm   the borders between the seeds' zones, in red")
