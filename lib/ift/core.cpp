@@ -1,1 +1,798 @@
-// placeholder
+// The image foresting transform: best paths from a seed set over the pixel
+// graph, served by a bucket queue, keeping the first of equal offers.
+//
+// Implementations that give identical results, chosen once per call:
+//  - the generic one runs the algorithm as it is usually written, with the
+//    public queue, and calls the caller's weight and path-cost functions once
+//    per arc to a pixel that is not done;
+//  - when the weight is ifWatershedMetric and the path cost one of the
+//    library's own, a template instantiation runs with the arc rule inlined,
+//    on a private queue with the same discipline (first-in first-out buckets,
+//    an update re-appends at the tail, the circular cursor of isEmpty);
+//  - and when, in addition, every cost lies in 0 .. maxcost and the rule moves
+//    costs the way they are served (the reconstructions), a leaner queue that
+//    the order of that case allows (see iftMonotone).
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <sys/mman.h>
+#include <vector>
+
+#include "../ift.h"
+#include "../pxImage/detail.h"
+#include "detail.h"
+
+namespace {
+
+// ---- Path-cost rules ----------------------------------------------------
+// Shared by the public functions and the inlined loops, so both agree.
+
+// `sign` tells which way a rule moves a path's cost (+1 never down, -1 never
+// up, 0 either); `sentinel` whether it can answer with an infinity value.
+struct MaxCost {
+    static int apply(int a, int w) { return w > a ? w : a; }
+    static constexpr int sign = 1;
+    static constexpr bool sentinel = false;
+};
+struct MinCost {
+    static int apply(int a, int w) { return w < a ? w : a; }
+    static constexpr int sign = -1;
+    static constexpr bool sentinel = false;
+};
+// Wrapping addition: the sum is unchecked, but must not be undefined.
+struct SumCost {
+    static int apply(int a, int w)
+    {
+        return static_cast<int>(static_cast<unsigned>(a) + static_cast<unsigned>(w));
+    }
+    static constexpr int sign = 0;
+    static constexpr bool sentinel = false;
+};
+struct MaxLocalCost {
+    static int apply(int a, int w) { return a >= w ? a : IFT_INFINITY_MIN; }
+    static constexpr int sign = 1;
+    static constexpr bool sentinel = true;
+};
+struct MinLocalCost {
+    static int apply(int a, int w) { return a <= w ? a : IFT_INFINITY_MAX; }
+    static constexpr int sign = -1;
+    static constexpr bool sentinel = true;
+};
+
+// ---- Directions ---------------------------------------------------------
+// The key of a cost is what the bucket index is taken from: the cost itself
+// when the cheapest path is served first, maxcost - cost when the dearest is.
+
+struct Increasing {
+    static constexpr int sign = 1;
+    static constexpr int infinity = IFT_INFINITY_MIN;
+    static bool better(int c, int old) { return c < old; }
+    static long long key(int, int c) { return c; }
+};
+struct Decreasing {
+    static constexpr int sign = -1;
+    static constexpr int infinity = IFT_INFINITY_MAX;
+    static bool better(int c, int old) { return c > old; }
+    static long long key(int maxcost, int c) { return static_cast<long long>(maxcost) - c; }
+};
+
+// maxcost + 1 buckets, kept inside 1 .. INT_MAX whatever maxcost is.
+int bucketCount(int maxcost)
+{
+    long long n = static_cast<long long>(maxcost) + 1;
+    if (n < 1) n = 1;
+    if (n > INT_MAX) n = INT_MAX;
+    return static_cast<int>(n);
+}
+
+// The true (non-negative) residue, so that no cost can name a bucket outside
+// the queue; for keys in 0 .. nbuckets-1 it is the key itself.
+int wrapBucket(long long key, int nbuckets)
+{
+    long long r = key % nbuckets;
+    return static_cast<int>(r < 0 ? r + nbuckets : r);
+}
+
+// Where results go: the last three bands of a work image, or the outputs of
+// a reconstruction directly (then pred may be null: not kept).
+struct Bands {
+    int *label, *cost, *pred;
+};
+
+Bands resultBands(Image *work)
+{
+    int nb = work->nbands;
+    return {work->bands[nb - 3], work->bands[nb - 2], work->bands[nb - 1]};
+}
+
+template <class Dir>
+void initialiseResults(const Bands &r, int n)
+{
+    for (int p = 0; p < n; ++p) {
+        r.cost[p] = Dir::infinity;
+        r.label[p] = 0;
+        r.pred[p] = p;
+    }
+}
+
+// ---- Generic path: the algorithm in its plain form, on the public queue ----
+
+template <class Dir>
+void iftGeneric(Image *img, Image *work, AdjacencyFn adjacency, WeightFn weight,
+                int maxcost, PathCostFn pathCost, Roots *seeds)
+{
+    const int n = img->npixels;
+    const int nbuckets = bucketCount(maxcost);
+    QueueBuckets Q;
+    QueueElements A;
+    initQueue(&Q, nbuckets, &A, n);
+    const px::NeighbourTable table = px::NeighbourTable::from(adjacency, img->ncols, img->nrows);
+    const Bands r = resultBands(work);
+    initialiseResults<Dir>(r, n);
+
+    // A pixel seeded twice is moved, so the later seed's cost and label win
+    // and the pixel is queued once.
+    for (int i = 0; i < seeds->count; ++i) {
+        int p = seeds->pixel[i];
+        if (p < 0 || p >= n) continue;
+        r.cost[p] = seeds->cost[i];
+        r.label[p] = seeds->label[i];
+        int b = wrapBucket(Dir::key(maxcost, r.cost[p]), nbuckets);
+        if (A.bucketOf[p] == QUEUE_ABSENT) insertQueue(&Q, &A, b, p);
+        else updateQueue(&Q, &A, b, p);
+    }
+
+    while (!isEmpty(&Q)) {
+        int p = removeQueue(&Q, &A, Q.current);
+        table.forEach(p, [&](int, int q) {
+            if (A.bucketOf[q] == QUEUE_DONE) return;
+            int c = pathCost(r.cost[p], weight(img, p, q));
+            if (!Dir::better(c, r.cost[q])) return;
+            r.cost[q] = c;
+            r.label[q] = r.label[p];
+            r.pred[q] = p;
+            int b = wrapBucket(Dir::key(maxcost, c), nbuckets);
+            if (A.bucketOf[q] == QUEUE_ABSENT) insertQueue(&Q, &A, b, q);
+            else updateQueue(&Q, &A, b, q);
+        });
+    }
+    releaseQueue(&Q, &A);
+}
+
+// ---- Fast path -----------------------------------------------------------
+
+[[noreturn]] void dieQueue(const char *which)
+{
+    std::fprintf(stderr, "Could not allocate queue (%s) in initQueue\n", which);
+    std::exit(1);
+}
+
+// n ints, left uninitialised: every entry is written before it is read.
+std::unique_ptr<int[]> uninitialisedInts(std::size_t n, const char *which)
+{
+    std::unique_ptr<int[]> p(new (std::nothrow) int[n > 0 ? n : 1]);
+    if (!p) dieQueue(which);
+    return p;
+}
+
+std::vector<int> filledInts(int n, int value, const char *which)
+{
+    try {
+        return std::vector<int>(static_cast<std::size_t>(n), value);
+    } catch (const std::exception &) {
+        dieQueue(which);
+    }
+}
+
+// Row of a pixel index by multiplication: exact for every 32-bit index and
+// width (Lemire, Kaser and Kurz, "Faster remainder by direct computation",
+// 2019), and much cheaper than a division once per served pixel.
+class RowOf {
+public:
+    explicit RowOf(int ncols)
+        : d_(static_cast<std::uint32_t>(ncols)), m_(ncols > 1 ? UINT64_MAX / d_ + 1 : 0)
+    {
+    }
+    int operator()(int p) const
+    {
+        if (d_ == 1) return p;
+        return static_cast<int>((static_cast<unsigned __int128>(m_) * static_cast<std::uint32_t>(p)) >> 64);
+    }
+
+private:
+    std::uint32_t d_;
+    std::uint64_t m_;
+};
+
+// The neighbour loop of the fast path: pixels of the safe area add the
+// linear offsets, the others test each displacement; both in table order.
+class Neighbours {
+public:
+    Neighbours(const px::NeighbourTable &t, int ncols, int nrows)
+        : t_(t), ncols_(ncols), nrows_(nrows), x0_(t.rx), x1_(ncols - t.rx), y0_(t.ry),
+          y1_(nrows - t.ry), rowOf_(ncols)
+    {
+    }
+
+    template <class F>
+    void forEach(int p, F &&f) const
+    {
+        const int k = t_.n;
+        const int y = rowOf_(p), x = p - y * ncols_;
+        PX_ASSERT(x >= 0 && x < ncols_ && y >= 0 && y < nrows_);
+        if (x >= x0_ && x < x1_ && y >= y0_ && y < y1_) {
+            const int *off = t_.off.data();
+            for (int j = 0; j < k; ++j) f(p + off[j]);
+        } else {
+            const int *dx = t_.dx.data(), *dy = t_.dy.data();
+            for (int j = 0; j < k; ++j) {
+                int nx = x + dx[j], ny = y + dy[j];
+                if (nx >= 0 && nx < ncols_ && ny >= 0 && ny < nrows_) f(ny * ncols_ + nx);
+            }
+        }
+    }
+
+private:
+    const px::NeighbourTable &t_;
+    int ncols_, nrows_, x0_, x1_, y0_, y1_;
+    RowOf rowOf_;
+};
+
+// Seeds enter in array order: a pixel seeded again takes the later cost
+// and label and moves to the tail of its new bucket, which leaves it where
+// its last seed alone would have put it. Seeds outside the image are skipped.
+// Returns the pixels queued, in their queue order within each bucket.
+std::vector<int> enterSeeds(Roots *seeds, const Bands &r, int n)
+{
+    // pred holds, for the moment, the index of the last seed on each pixel.
+    for (int i = 0; i < seeds->count; ++i) {
+        int p = seeds->pixel[i];
+        if (p < 0 || p >= n) continue;
+        r.cost[p] = seeds->cost[i];
+        r.label[p] = seeds->label[i];
+        r.pred[p] = i;
+    }
+    std::vector<int> order;
+    for (int i = 0; i < seeds->count; ++i) {
+        int p = seeds->pixel[i];
+        if (p >= 0 && p < n && r.pred[p] == i) order.push_back(p);
+    }
+    for (int p : order) r.pred[p] = p;
+    return order;
+}
+
+// The bucket queue with each element's links and state in one record: the
+// loop touches one place per pixel instead of three arrays. Same discipline
+// as the public queue.
+class PixelQueue {
+public:
+    struct Link {
+        int prev, next, state;
+    };
+
+    PixelQueue(int nbuckets, int nelems)
+        : nbuckets_(nbuckets), first_(filledInts(nbuckets, NONE, "Q")), last_(filledInts(nbuckets, NONE, "Q"))
+    {
+        try {
+            link_.assign(static_cast<std::size_t>(nelems), Link{NONE, NONE, QUEUE_ABSENT});
+        } catch (const std::exception &) {
+            dieQueue("A");
+        }
+    }
+
+    int state(int e) const { return link_[e].state; }
+
+    void append(int b, int e)
+    {
+        Link &l = link_[e];
+        int tail = last_[b];
+        if (tail == NONE) first_[b] = e;
+        else link_[tail].next = e;
+        l.prev = tail;
+        l.next = NONE;
+        l.state = b;
+        last_[b] = e;
+    }
+
+    // Appends an absent e; moves a queued one to the tail of bucket b (also
+    // when b is its bucket).
+    void insertOrMove(int b, int e)
+    {
+        Link &l = link_[e];
+        if (l.state != QUEUE_ABSENT) {
+            int ob = l.state, p = l.prev, n = l.next;
+            if (p == NONE) first_[ob] = n;
+            else link_[p].next = n;
+            if (n == NONE) last_[ob] = p;
+            else link_[n].prev = p;
+        }
+        append(b, e);
+    }
+
+    // The head of the first non-empty bucket from the cursor on, searching
+    // circularly like isEmpty; -1 when every bucket is empty.
+    int pop()
+    {
+        int b = current_;
+        if (first_[b] == NONE) {
+            const int start = b;
+            do {
+                b = b + 1 == nbuckets_ ? 0 : b + 1;
+            } while (first_[b] == NONE && b != start);
+            current_ = b;
+            if (first_[b] == NONE) return NONE;
+        }
+        int e = first_[b];
+        int n = link_[e].next;
+        first_[b] = n;
+        if (n == NONE) last_[b] = NONE;
+        else link_[n].prev = NONE;
+        link_[e].state = QUEUE_DONE;
+        return e;
+    }
+
+private:
+    static constexpr int NONE = -1;
+    int nbuckets_;
+    int current_ = 0;
+    std::vector<int> first_, last_;
+    std::vector<Link> link_;
+};
+
+// Every value and seed cost lies in 0 .. maxcost, and the rule only answers
+// with one of them or with an infinity that is never accepted: a key is its
+// own bucket. Any direction and rule, with done pixels tested before each arc;
+// Wrap selects the true-residue buckets for costs outside that range.
+template <class Dir, class Cost, bool Wrap>
+void iftQueued(Image *img, const Bands &r, const px::NeighbourTable &table, int maxcost,
+               Roots *seeds)
+{
+    const int n = img->npixels;
+    const int nbuckets = bucketCount(maxcost);
+    const int *value = img->bands[0];
+    int *const cost = r.cost, *const label = r.label, *const pred = r.pred;
+    PixelQueue queue(nbuckets, n);
+    auto bucketFor = [&](int c) {
+        long long k = Dir::key(maxcost, c);
+        return Wrap ? wrapBucket(k, nbuckets) : static_cast<int>(k);
+    };
+
+    initialiseResults<Dir>(r, n);
+    for (int p : enterSeeds(seeds, r, n)) queue.insertOrMove(bucketFor(cost[p]), p);
+
+    const Neighbours neighbours(table, img->ncols, img->nrows);
+    for (int p; (p = queue.pop()) >= 0;) {
+        const int cp = cost[p], lp = label[p];
+        neighbours.forEach(p, [&](int q) {
+            if (queue.state(q) == QUEUE_DONE) return;
+            int c = Cost::apply(cp, value[q]);
+            if (!Dir::better(c, cost[q])) return;
+            cost[q] = c;
+            label[q] = lp;
+            pred[q] = p;
+            queue.insertOrMove(bucketFor(c), q);
+        });
+    }
+}
+
+// A block for the per-pixel records of a large image, on huge pages when the
+// system grants them: the serving order jumps around the image, and with
+// small pages nearly every jump is also a TLB miss. Small blocks come from
+// malloc (a huge page would cost more to clear than it saves).
+class LargeBlock {
+public:
+    explicit LargeBlock(std::size_t bytes)
+    {
+        constexpr std::size_t huge = std::size_t(2) << 20;
+        if (bytes < 4 * huge) {
+            data_ = std::malloc(bytes);
+            if (!data_) px::dieOutOfMemory();
+            return;
+        }
+        size_ = (bytes + huge - 1) / huge * huge;
+        void *p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) px::dieOutOfMemory();
+        madvise(p, size_, MADV_HUGEPAGE);  // advice only: failure changes nothing
+        data_ = p;
+    }
+    ~LargeBlock()
+    {
+        if (size_) munmap(data_, size_);
+        else std::free(data_);
+    }
+    LargeBlock(const LargeBlock &) = delete;
+    LargeBlock &operator=(const LargeBlock &) = delete;
+    void *data() const { return data_; }
+
+private:
+    void *data_ = nullptr;
+    std::size_t size_ = 0;  // 0 for a malloc'd block
+};
+
+// First-in first-out buckets that are only ever appended to and served from
+// the front: each bucket is a chain of fixed-size chunks taken from one pool
+// and handed back as soon as they are served. The pool is reserved for the
+// worst case (every pixel waiting at once) but only the chunks in use are
+// ever touched, and what waits next in a bucket lies in one array, so the
+// pixels to be served soon can be fetched well ahead.
+class ChunkedBuckets {
+public:
+    static constexpr int CHUNK = 1024;
+    static constexpr int NONE = -1;
+
+    ChunkedBuckets(int nbuckets, int nelems)
+        : head_(filledInts(nbuckets, NONE, "Q")), tail_(filledInts(nbuckets, NONE, "Q")),
+          headPos_(filledInts(nbuckets, 0, "Q")), tailPos_(filledInts(nbuckets, 0, "Q"))
+    {
+        // Every element waits at most once; each bucket may hold two partly
+        // used chunks besides the full ones. (Callers keep nbuckets small.)
+        const std::size_t chunks = static_cast<std::size_t>(nelems) / CHUNK + 2 * static_cast<std::size_t>(nbuckets) + 1;
+        pool_ = uninitialisedInts(chunks * CHUNK, "A");
+        chainOf_ = uninitialisedInts(chunks, "A");
+        capacity_ = chunks;
+    }
+
+    bool empty(int b) const { return head_[b] == NONE; }
+
+    void push(int b, int e)
+    {
+        if (tail_[b] == NONE) {
+            head_[b] = tail_[b] = takeChunk();
+            headPos_[b] = tailPos_[b] = 0;
+        } else if (tailPos_[b] == CHUNK) {
+            int c = takeChunk();
+            chainOf_[tail_[b]] = c;
+            tail_[b] = c;
+            tailPos_[b] = 0;
+        }
+        pool_[static_cast<std::size_t>(tail_[b]) * CHUNK + tailPos_[b]++] = e;
+    }
+
+    // Takes the front of a non-empty bucket out.
+    int pop(int b)
+    {
+        const int c = head_[b];
+        const int e = pool_[static_cast<std::size_t>(c) * CHUNK + headPos_[b]++];
+        if (c == tail_[b] && headPos_[b] == tailPos_[b]) {
+            giveBack(c);
+            head_[b] = tail_[b] = NONE;
+        } else if (headPos_[b] == CHUNK) {
+            head_[b] = chainOf_[c];
+            headPos_[b] = 0;
+            giveBack(c);
+        }
+        return e;
+    }
+
+    // The element `ahead` places behind the front of bucket b, when it lies
+    // in the front chunk; otherwise -1.
+    int peek(int b, int ahead) const
+    {
+        const int c = head_[b];
+        if (c == NONE) return NONE;
+        const int pos = headPos_[b] + ahead;
+        const int end = c == tail_[b] ? tailPos_[b] : CHUNK;
+        return pos < end ? pool_[static_cast<std::size_t>(c) * CHUNK + pos] : NONE;
+    }
+
+private:
+    int takeChunk()
+    {
+        if (freeTop_ != NONE) {
+            int c = freeTop_;
+            freeTop_ = chainOf_[c];
+            return c;
+        }
+        // The reservation covers the worst case, so this cannot run out.
+        PX_ASSERT(used_ < capacity_);
+        return static_cast<int>(used_++);
+    }
+    void giveBack(int c)
+    {
+        chainOf_[c] = freeTop_;
+        freeTop_ = c;
+    }
+
+    std::vector<int> head_, tail_, headPos_, tailPos_;
+    std::unique_ptr<int[]> pool_, chainOf_;
+    std::size_t used_ = 0, capacity_ = 0;
+    int freeTop_ = NONE;
+};
+
+// Up to this many buckets (8- to 12-bit images) the chunked buckets pay:
+// each waiting level may hold two partly used chunks.
+constexpr int MONOTONE_MAX_BUCKETS = 4096;
+
+// Predecessors live in the records only when the caller keeps them.
+template <bool KeepPred>
+struct Cell {
+    int value, cost, label, pred;
+    int &seedIndex() { return pred; }
+    void setPred(int p) { pred = p; }
+};
+template <>
+struct Cell<false> {
+    int value, cost, label;
+    int &seedIndex() { return label; }
+    void setPred(int) {}
+};
+
+// The common case, and the one sieve runs: keys are their own buckets (as
+// above) and the rule moves costs in the direction they are served (max
+// served increasing, min served decreasing, or their Local forms). Then
+//  - costs are served in order, so the cursor never passes a waiting cost;
+//  - an offer can never beat a pixel already done: it is at least as bad as
+//    the cost being expanded, which is no better than any done cost;
+//  - a pixel that entered the queue by an offer is never offered better
+//    later, for the same reason; only a seed, which entered with a cost of
+//    its own, can be beaten, and then only once, by its first better offer.
+// So every bucket holds its seeds (in seed order) followed by what was
+// appended to it, and nothing appended is ever unlinked again: the appended
+// part is a plain first-in first-out list, the seed part a run of the seed
+// array sorted by bucket, and a beaten seed is skipped there (its cost no
+// longer names that bucket). The done test before each arc and all per-pixel
+// queue state are redundant; the order, and so every result, is that of the
+// public queue.
+template <class Dir, class Cost, bool KeepPred>
+void iftMonotone(Image *img, const Bands &r, const px::NeighbourTable &table, int maxcost,
+                 Roots *seeds)
+{
+    constexpr int NONE = -1;
+    // How many places ahead of the pixel served the next ones are fetched.
+    constexpr int PREFETCH_DISTANCE = 8;
+    const int n = img->npixels, ncols = img->ncols;
+    const int nbuckets = maxcost + 1;
+    auto keyOf = [&](int c) { return static_cast<int>(Dir::key(maxcost, c)); };
+
+    // Everything an expansion reads or writes about a pixel, in one record:
+    // a far jump of the serving order then costs a line per row instead of a
+    // line per row and array. The result bands are written once, at the end.
+    using Record = Cell<KeepPred>;
+    LargeBlock block(sizeof(Record) * static_cast<std::size_t>(n > 0 ? n : 1));
+    Record *const cells = static_cast<Record *>(block.data());
+    {
+        const int *value = img->bands[0];
+        for (int p = 0; p < n; ++p) {
+            cells[p].value = value[p];
+            cells[p].cost = Dir::infinity;
+            cells[p].label = 0;
+            cells[p].setPred(p);
+        }
+    }
+    ChunkedBuckets buckets(nbuckets, n);
+
+    // Seeds in array order; a pixel seeded again takes the later cost and
+    // label and moves to the tail of its new bucket, which leaves it where its
+    // last seed alone would have put it. Seeds outside the image are skipped.
+    // seedIndex (pred, or label when there is no pred) holds, for the moment,
+    // the index of the last seed on each pixel.
+    for (int i = 0; i < seeds->count; ++i) {
+        int p = seeds->pixel[i];
+        if (p < 0 || p >= n) continue;
+        cells[p].cost = seeds->cost[i];
+        cells[p].seedIndex() = i;
+    }
+    // The seeds as (bucket, pixel), sorted by bucket and within one in queue order.
+    std::vector<std::pair<int, int>> seeded;
+    for (int i = 0; i < seeds->count; ++i) {
+        int p = seeds->pixel[i];
+        if (p >= 0 && p < n && cells[p].seedIndex() == i) seeded.emplace_back(keyOf(cells[p].cost), p);
+    }
+    for (const auto &s : seeded) {
+        cells[s.second].setPred(s.second);
+        cells[s.second].label = 0;
+    }
+    for (int i = 0; i < seeds->count; ++i) {
+        int p = seeds->pixel[i];
+        if (p >= 0 && p < n) cells[p].label = seeds->label[i];
+    }
+    std::stable_sort(seeded.begin(), seeded.end(),
+                     [](const std::pair<int, int> &a, const std::pair<int, int> &b) { return a.first < b.first; });
+    std::size_t nextSeed = 0;
+    const std::size_t nseeds = seeded.size();
+
+    // One row of three records around a pixel that will be served soon (it
+    // may straddle two lines). Some equivalent spellings of this lose their
+    // prefetches under GCC 12: check the disassembly after changing it.
+    auto prefetchRow = [&](int e) {
+        const Record *c = cells + e;
+        __builtin_prefetch(c - 1, 1);
+        __builtin_prefetch(c + 1, 1);
+    };
+    int current = 0;
+    // The next pixel in serving order, as isEmpty and removeQueue give it.
+    auto pop = [&]() -> int {
+        const int start = current;
+        int b = start;
+        for (;;) {
+            while (nextSeed < nseeds && seeded[nextSeed].first == b) {
+                int s = seeded[nextSeed++].second;
+                if (keyOf(cells[s].cost) != b) continue;  // beaten and moved on
+                current = b;
+                return s;
+            }
+            if (!buckets.empty(b)) {
+                int e = buckets.peek(b, PREFETCH_DISTANCE);
+                if (e != NONE) {
+                    // The rows above and below; edge rows fetch their own row again.
+                    prefetchRow(e >= ncols ? e - ncols : e);
+                    prefetchRow(e);
+                    prefetchRow(e + ncols < n ? e + ncols : e);
+                }
+                current = b;
+                return buckets.pop(b);
+            }
+            b = b + 1 == nbuckets ? 0 : b + 1;
+            if (b == start) return NONE;
+        }
+    };
+
+    const Neighbours neighbours(table, ncols, img->nrows);
+    for (int p; (p = pop()) >= 0;) {
+        const int cp = cells[p].cost, lp = cells[p].label;
+        neighbours.forEach(p, [&](int q) {
+            Record &cq = cells[q];
+            int c = Cost::apply(cp, cq.value);
+            if (!Dir::better(c, cq.cost)) return;
+            cq.cost = c;
+            cq.label = lp;
+            cq.setPred(p);
+            buckets.push(keyOf(c), q);
+        });
+    }
+
+    for (int p = 0; p < n; ++p) {
+        r.cost[p] = cells[p].cost;
+        r.label[p] = cells[p].label;
+    }
+    if constexpr (KeepPred)
+        for (int p = 0; p < n; ++p) r.pred[p] = cells[p].pred;
+}
+
+// True when every value and seed cost lies in 0 .. maxcost.
+bool costsInRange(Image *img, int maxcost, Roots *seeds)
+{
+    if (maxcost < 0 || maxcost == INT_MAX) return false;
+    const int *v = img->bands[0];
+    int lo = 0, hi = 0;
+    for (int p = 0; p < img->npixels; ++p) {
+        lo = v[p] < lo ? v[p] : lo;
+        hi = v[p] > hi ? v[p] : hi;
+    }
+    for (int i = 0; i < seeds->count; ++i) {
+        int p = seeds->pixel[i];
+        if (p < 0 || p >= img->npixels) continue;
+        lo = seeds->cost[i] < lo ? seeds->cost[i] : lo;
+        hi = seeds->cost[i] > hi ? seeds->cost[i] : hi;
+    }
+    return lo >= 0 && hi <= maxcost;
+}
+
+template <class Dir, class Cost>
+void runWatershed(Image *img, Bands r, AdjacencyFn adjacency, int maxcost, Roots *seeds)
+{
+    const px::NeighbourTable table = px::NeighbourTable::from(adjacency, img->ncols, img->nrows);
+    // A rule whose own infinity is the best possible value in this direction
+    // (a Local rule run the other way) can put it in the queue.
+    constexpr bool closed = Cost::sign != 0 && (!Cost::sentinel || Cost::sign == Dir::sign);
+    const bool direct = closed && costsInRange(img, maxcost, seeds);
+    if constexpr (Cost::sign == Dir::sign && closed) {
+        if (direct && maxcost < MONOTONE_MAX_BUCKETS) {
+            if (r.pred) return iftMonotone<Dir, Cost, true>(img, r, table, maxcost, seeds);
+            return iftMonotone<Dir, Cost, false>(img, r, table, maxcost, seeds);
+        }
+    }
+    // The queued paths keep predecessors as they go (and use them while
+    // entering seeds): give them a band when the caller wants none.
+    std::vector<int> scratch;
+    if (!r.pred) {
+        scratch = px::buffer<int>(static_cast<std::size_t>(img->npixels));
+        r.pred = scratch.data();
+    }
+    if (direct) iftQueued<Dir, Cost, false>(img, r, table, maxcost, seeds);
+    else iftQueued<Dir, Cost, true>(img, r, table, maxcost, seeds);
+}
+
+template <class Dir>
+bool runLibraryRule(Image *img, const Bands &r, AdjacencyFn adjacency, int maxcost,
+                    PathCostFn pathCost, Roots *seeds)
+{
+    if (pathCost == ifPathCostMax) runWatershed<Dir, MaxCost>(img, r, adjacency, maxcost, seeds);
+    else if (pathCost == ifPathCostMin) runWatershed<Dir, MinCost>(img, r, adjacency, maxcost, seeds);
+    else if (pathCost == ifPathCostSum) runWatershed<Dir, SumCost>(img, r, adjacency, maxcost, seeds);
+    else if (pathCost == ifPathCostMaxLocal) runWatershed<Dir, MaxLocalCost>(img, r, adjacency, maxcost, seeds);
+    else if (pathCost == ifPathCostMinLocal) runWatershed<Dir, MinLocalCost>(img, r, adjacency, maxcost, seeds);
+    else return false;
+    return true;
+}
+
+// Chooses the instantiation once per call by the identity of the functions.
+template <class Dir>
+void runIft(Image *img, Image *work, AdjacencyFn adjacency, WeightFn weight, int maxcost,
+            PathCostFn pathCost, Roots *seeds)
+{
+    if (weight == ifWatershedMetric &&
+        runLibraryRule<Dir>(img, resultBands(work), adjacency, maxcost, pathCost, seeds))
+        return;
+    iftGeneric<Dir>(img, work, adjacency, weight, maxcost, pathCost, seeds);
+}
+
+} // namespace
+
+namespace ift_detail {
+
+void watershedIft(Image *img, int *label, int *cost, int *pred, AdjacencyFn adjacency, int maxcost,
+                  PathCostFn pathCost, bool decreasing, Roots *seeds)
+{
+    const Bands r{label, cost, pred};
+    const bool known = decreasing
+                           ? runLibraryRule<Decreasing>(img, r, adjacency, maxcost, pathCost, seeds)
+                           : runLibraryRule<Increasing>(img, r, adjacency, maxcost, pathCost, seeds);
+    PX_ASSERT(known);
+    (void)known;
+}
+
+} // namespace ift_detail
+
+extern "C" {
+
+void iftNonNormalized(Image *img, Image *work, AdjacencyFn adjacency, WeightFn weight,
+                      int maxcost, PathCostFn pathCost, Roots *seeds)
+{
+    runIft<Increasing>(img, work, adjacency, weight, maxcost, pathCost, seeds);
+}
+
+void iftNonNormalizedInverted(Image *img, Image *work, AdjacencyFn adjacency, WeightFn weight,
+                              int maxcost, PathCostFn pathCost, Roots *seeds)
+{
+    runIft<Decreasing>(img, work, adjacency, weight, maxcost, pathCost, seeds);
+}
+
+int ifPathCostMax(int a, int w) { return MaxCost::apply(a, w); }
+int ifPathCostMin(int a, int w) { return MinCost::apply(a, w); }
+int ifPathCostSum(int a, int w) { return SumCost::apply(a, w); }
+int ifPathCostMaxLocal(int a, int w) { return MaxLocalCost::apply(a, w); }
+int ifPathCostMinLocal(int a, int w) { return MinLocalCost::apply(a, w); }
+
+int ifWatershedMetric(Image *img, int, int q) { return img->bands[0][q]; }
+
+// The squared differences are summed in 64 bits so that wide values cannot
+// overflow; an image without bands has distance 0.
+int ifEuclideanDistance(Image *img, int p, int q)
+{
+    if (img->nbands <= 0) return 0;
+    long long s = 0;
+    for (int b = 0; b < img->nbands; ++b) {
+        long long d = static_cast<long long>(img->bands[b][p]) - img->bands[b][q];
+        s += d * d;
+    }
+    return static_cast<int>(std::sqrt(static_cast<double>(s / img->nbands)));
+}
+
+int ifMaxDistance(Image *img, int p, int q)
+{
+    long long best = -1;
+    for (int b = 0; b < img->nbands; ++b) {
+        long long d = static_cast<long long>(img->bands[b][p]) - img->bands[b][q];
+        if (d < 0) d = -d;
+        if (d > best) best = d;
+    }
+    return best > INT_MAX ? INT_MAX : static_cast<int>(best);
+}
+
+int ifChanferDistance(Image *img, int p, int q)
+{
+    const int sameColumn = p % img->ncols == q % img->ncols;
+    const int sameRow = p / img->ncols == q / img->ncols;
+    return sameColumn || sameRow ? 12 : 17;
+}
+
+int eliminateSimilarRegions(void) { return 0; }
+
+} // extern "C"
