@@ -36,6 +36,18 @@ int intArg(const char *text)
     return static_cast<int>(std::strtol(text, nullptr, 10));
 }
 
+// A heap seed record with n zero-filled entries.
+Roots *newRoots(long long n)
+{
+    Roots *roots = static_cast<Roots *>(std::calloc(1, sizeof(Roots)));
+    if (!roots || n > 2147483647LL) {
+        std::fputs("Could not allocate memory!\n", stderr);
+        std::exit(1);
+    }
+    ifAllocateRoots(roots, static_cast<int>(n));
+    return roots;
+}
+
 void releaseRoots(Roots *roots)
 {
     if (!roots) return;
@@ -61,12 +73,7 @@ Roots *selectRange(const Image *img, const Roots *all, int min, int max)
     };
     int kept = 0;
     for (int i = 0; i < all->count; ++i) kept += inRange(i);
-    Roots *sel = static_cast<Roots *>(std::calloc(1, sizeof(Roots)));
-    if (!sel) {
-        std::fputs("Could not allocate memory!\n", stderr);
-        std::exit(1);
-    }
-    ifAllocateRoots(sel, kept);
+    Roots *sel = newRoots(kept);
     int k = 0;
     for (int i = 0; i < all->count; ++i) {
         if (!inRange(i)) continue;
@@ -93,16 +100,7 @@ Roots *readJoinFile(const char *name, Image *img)
 
 Roots *join(const Roots *a, const Roots *b)
 {
-    if (static_cast<long long>(a->count) + b->count > 2147483647LL) {
-        std::fputs("Could not allocate memory!\n", stderr);
-        std::exit(1);
-    }
-    Roots *j = static_cast<Roots *>(std::calloc(1, sizeof(Roots)));
-    if (!j) {
-        std::fputs("Could not allocate memory!\n", stderr);
-        std::exit(1);
-    }
-    ifAllocateRoots(j, a->count + b->count);
+    Roots *j = newRoots(static_cast<long long>(a->count) + b->count);
     for (int i = 0; i < a->count; ++i) {
         j->pixel[i] = a->pixel[i];
         j->label[i] = a->label[i];
@@ -161,7 +159,7 @@ int main(int argc, char **argv)
     } else if (!std::strcmp(opt, "dt")) {
         seeds = static_cast<Roots *>(std::calloc(1, sizeof(Roots)));
         if (!seeds) failArguments(img, "Could not allocate memory!\n", stderr);
-        ifDistTransfRoots(img, seeds, 1);
+        ifDistTransfRoots(img, seeds, 1);  // fills the empty record
     } else if (!std::strcmp(opt, "frame")) {
         if (argc < 5) failArguments(img, "value not suplied for <uniform label>\n", stderr);
         int uniform = intArg(argv[4]), label = 0;
