@@ -6,7 +6,6 @@
 // argument parsing, the checks of what comes from outside and the reporting
 // live here.
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -34,27 +33,34 @@ int intArg(const char *text)
     return static_cast<int>(std::strtol(text, nullptr, 10));
 }
 
-// One decimal integer from the stream; false when the next token is missing,
-// not a number, or does not fit an int.
+bool isBlank(int c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// The next white-space-delimited word as a decimal int with an optional sign;
+// false at the end of the file, for a word that is not a number and for a
+// number outside int. The same rule as the library's roots reader.
 bool readInt(FILE *f, int *value)
 {
-    long long v = 0;
     int c;
     do c = std::fgetc(f);
-    while (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f');
-    bool negative = false;
-    if (c == '-' || c == '+') {
-        negative = c == '-';
-        c = std::fgetc(f);
+    while (isBlank(c));
+    if (c == EOF) return false;
+    bool negative = false, digits = false, numeric = true, first = true;
+    long long magnitude = 0;
+    for (; c != EOF && !isBlank(c); c = std::fgetc(f), first = false) {
+        if (first && (c == '-' || c == '+')) {
+            negative = c == '-';
+        } else if (c >= '0' && c <= '9') {
+            digits = true;
+            if (magnitude <= 2147483648LL) magnitude = magnitude * 10 + (c - '0');
+        } else {
+            numeric = false;
+        }
     }
-    if (c < '0' || c > '9') return false;
-    for (; c >= '0' && c <= '9'; c = std::fgetc(f)) {
-        v = v * 10 + (c - '0');
-        if (v > 2147483648LL) return false;
-    }
-    if (c != EOF) std::ungetc(c, f);
-    if (negative) v = -v;
-    if (v > INT_MAX || v < INT_MIN) return false;
+    long long v = negative ? -magnitude : magnitude;
+    if (!numeric || !digits || v > INT_MAX || v < INT_MIN) return false;
     *value = static_cast<int>(v);
     return true;
 }

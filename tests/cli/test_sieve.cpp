@@ -172,6 +172,8 @@ TEST_F(Sieve, EveryFailureEndsWithStatusOneAndNoOutput)
     writeFile(dir.file("neg.pgm"), p2(3, 2, {1, 2, -3, 4, 5, 6}));
     writeFile(dir.file("zero.txt"), "0\n");
     writeFile(dir.file("text.txt"), "two\n");
+    writeFile(dir.file("suffix.txt"), "1x\n0 0 1\n");
+    writeFile(dir.file("fraction.txt"), "1\n0.5 0 1\n");
     writeFile(dir.file("short.txt"), "2\n0 0 1\n");
     writeFile(dir.file("word.txt"), "1\n0 zero 1\n");
     writeFile(dir.file("outside.txt"), "2\n0 0 1\n3 0 1\n");
@@ -192,6 +194,8 @@ TEST_F(Sieve, EveryFailureEndsWithStatusOneAndNoOutput)
         {{src, "neg.pgm", "0", "1", seeds}, "Image " + src + " was read\nImage neg.pgm was read\n",
          "image neg.pgm holds values below 0\n"},
         {{src, ref, "1", "1", "text.txt"}, header(), "invalid number of roots in seeds file text.txt\n"},
+        {{src, ref, "1", "1", "suffix.txt"}, header(), "invalid number of roots in seeds file suffix.txt\n"},
+        {{src, ref, "1", "1", "fraction.txt"}, header(), "error reading seed 0 from file fraction.txt\n"},
         {{src, ref, "1", "1", "short.txt"}, header(), "error reading seed 1 from file short.txt\n"},
         {{src, ref, "1", "1", "word.txt"}, header(), "error reading seed 0 from file word.txt\n"},
         {{src, ref, "1", "1", "outside.txt"}, header(), "seed 1 of file outside.txt lies outside the image\n"},
