@@ -345,22 +345,86 @@ private:
     std::vector<Link> link_;
 };
 
+// The smallest and largest of the band-0 values and of the costs of the
+// seeds inside the image (lo > hi when there are none).
+void costSpan(Image *img, Roots *seeds, int &lo, int &hi)
+{
+    const int *v = img->bands[0];
+    lo = INT_MAX;
+    hi = INT_MIN;
+    for (int p = 0; p < img->npixels; ++p) {
+        lo = v[p] < lo ? v[p] : lo;
+        hi = v[p] > hi ? v[p] : hi;
+    }
+    for (int i = 0; i < seeds->count; ++i) {
+        int p = seeds->pixel[i];
+        if (p < 0 || p >= img->npixels) continue;
+        lo = seeds->cost[i] < lo ? seeds->cost[i] : lo;
+        hi = seeds->cost[i] > hi ? seeds->cost[i] : hi;
+    }
+}
+
+// The distinct band-0 values and in-image seed costs, in increasing order.
+std::vector<int> costLevels(Image *img, Roots *seeds)
+{
+    std::vector<int> levels = px::buffer<int>(static_cast<std::size_t>(img->npixels));
+    std::copy(img->bands[0], img->bands[0] + img->npixels, levels.begin());
+    try {
+        for (int i = 0; i < seeds->count; ++i)
+            if (seeds->pixel[i] >= 0 && seeds->pixel[i] < img->npixels) levels.push_back(seeds->cost[i]);
+    } catch (const std::exception &) {
+        px::dieOutOfMemory();
+    }
+    std::sort(levels.begin(), levels.end());
+    levels.erase(std::unique(levels.begin(), levels.end()), levels.end());
+    return levels;
+}
+
 // Every value and seed cost lies in 0 .. maxcost, and the rule only answers
 // with one of them or with an infinity that is never accepted: a key is its
-// own bucket. Any direction and rule, with done pixels tested before each arc;
-// Wrap selects the true-residue buckets for costs outside that range.
+// own bucket. Then every cost that enters the queue is one of those values or
+// seed costs, and the buckets of all other levels stay empty all along: the
+// cursor's circular search passes them without effect. So the queue holds a
+// bucket per level of the span from the lowest to the highest of them, or,
+// when that span is much larger than the image, a bucket per distinct level
+// (a file that claims or holds a few huge levels must not cost a bucket per
+// level in between). Any direction and rule, with done pixels tested before
+// each arc; Wrap selects the true-residue buckets of all maxcost + 1 for costs
+// outside that range.
 template <class Dir, class Cost, bool Wrap>
 void iftQueued(Image *img, const Bands &r, const px::NeighbourTable &table, int maxcost,
                Roots *seeds)
 {
+    constexpr long long DENSE_SLACK = 1 << 16;
     const int n = img->npixels;
-    const int nbuckets = bucketCount(maxcost);
+    long long base = 0;  // the key of bucket 0
+    int nbuckets = Wrap ? bucketCount(maxcost) : 1;
+    std::vector<int> levels;  // when not empty, buckets go by rank in it
+    if (!Wrap) {
+        int lo, hi;
+        costSpan(img, seeds, lo, hi);
+        if (lo <= hi) {
+            const long long k0 = Dir::key(maxcost, lo), k1 = Dir::key(maxcost, hi);
+            base = std::min(k0, k1);
+            const long long span = std::max(k0, k1) - base + 1;
+            if (span <= static_cast<long long>(n) + DENSE_SLACK) {
+                nbuckets = static_cast<int>(span);
+            } else {
+                levels = costLevels(img, seeds);
+                nbuckets = static_cast<int>(levels.size());
+            }
+        }
+    }
     const int *value = img->bands[0];
     int *const cost = r.cost, *const label = r.label, *const pred = r.pred;
     PixelQueue queue(nbuckets, n);
     auto bucketFor = [&](int c) {
+        if (!Wrap && !levels.empty()) {
+            int rank = static_cast<int>(std::lower_bound(levels.begin(), levels.end(), c) - levels.begin());
+            return Dir::sign > 0 ? rank : nbuckets - 1 - rank;
+        }
         long long k = Dir::key(maxcost, c);
-        return Wrap ? wrapBucket(k, nbuckets) : static_cast<int>(k);
+        return Wrap ? wrapBucket(k, nbuckets) : static_cast<int>(k - base);
     };
 
     initialiseResults<Dir>(r, n);

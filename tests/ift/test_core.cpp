@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <climits>
 #include <cstdlib>
 #include <random>
@@ -422,4 +424,52 @@ TEST(Ift, DistanceFunctions)
     EXPECT_EQ(ifChanferDistance(grid.get(), 4, 5), 12);
     EXPECT_EQ(ifChanferDistance(grid.get(), 4, 0), 17);
     EXPECT_EQ(eliminateSimilarRegions(), 0);
+}
+
+TEST(Ift, FewFarApartLevelsMatchTheReference)
+{
+    // Values and seed costs on a handful of levels far apart: the queue then
+    // keeps one bucket per level present, with the serving order of the full
+    // queue of maxcost + 1 buckets.
+    std::mt19937 rng(31);
+    const int levels[] = {0, 1, 2, 40000, 40001, 99999, 100000};
+    for (int round = 0; round < 3; ++round) {
+        ImagePtr img(pxCreateImage(1, PX_GREY_INT, 13, 7));
+        std::uniform_int_distribution<int> pick(0, round < 1 ? 2 : 6);
+        for (int p = 0; p < img->npixels; ++p) img.at(p) = levels[pick(rng)];
+        img->maxValue = 100000;
+        Roots seeds;
+        randomSeeds(rng, &seeds, img->npixels, 3 + round, 0, 0);
+        for (int i = 0; i < seeds.count; ++i) seeds.cost[i] = levels[pick(rng)];
+        expectSameAsReference(img.get(), 100000, &seeds, "round " + std::to_string(round));
+        ifReleaseRoots(&seeds);
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST(IftDeathTest, HugeMaximumCostsNoBucketPerLevel)
+{
+    // A 3-pixel image whose levels reach near INT_MAX (a 20-byte P2 file can
+    // claim that much): the queue must not hold a bucket per level, so the
+    // run stays within a small address space.
+    auto run = [] {
+#ifndef __SANITIZE_ADDRESS__
+        struct rlimit limit = {std::size_t(1) << 30, std::size_t(1) << 30};
+        setrlimit(RLIMIT_AS, &limit);
+#endif
+        ImagePtr img = makeImage(3, 1, {0, 2147483646, 5});
+        SeedSet s({0}, {7}, {0});
+        ImagePtr work(pxCreateImage(4, PX_WORK, 3, 1));
+        iftNonNormalized(img.get(), work.get(), pxNeighborhood8, ifWatershedMetric, 2147483646,
+                         ifPathCostMax, s.get());
+        bool ok = bandValues(work.get(), 2) == std::vector<int>{0, 2147483646, 2147483646};
+        SeedSet top({1}, {3}, {2147483646});
+        Image *filtered = nullptr, *labels = nullptr;
+        ifReconstr(img.get(), img.get(), top.get(), 1, &filtered, &labels);
+        ok = ok && filtered->bands[0][0] == 0 && filtered->bands[0][2] == 5 && labels->bands[0][2] == 3;
+        pxReleaseImage(&filtered);
+        pxReleaseImage(&labels);
+        std::exit(ok ? 0 : 2);
+    };
+    EXPECT_EXIT(run(), testing::ExitedWithCode(0), "");
 }
