@@ -723,19 +723,9 @@ void iftMonotone(Image *img, const Bands &r, const px::NeighbourTable &table, in
 bool costsInRange(Image *img, int maxcost, Roots *seeds)
 {
     if (maxcost < 0 || maxcost == INT_MAX) return false;
-    const int *v = img->bands[0];
-    int lo = 0, hi = 0;
-    for (int p = 0; p < img->npixels; ++p) {
-        lo = v[p] < lo ? v[p] : lo;
-        hi = v[p] > hi ? v[p] : hi;
-    }
-    for (int i = 0; i < seeds->count; ++i) {
-        int p = seeds->pixel[i];
-        if (p < 0 || p >= img->npixels) continue;
-        lo = seeds->cost[i] < lo ? seeds->cost[i] : lo;
-        hi = seeds->cost[i] > hi ? seeds->cost[i] : hi;
-    }
-    return lo >= 0 && hi <= maxcost;
+    int lo, hi;
+    costSpan(img, seeds, lo, hi);
+    return lo > hi || (lo >= 0 && hi <= maxcost);
 }
 
 template <class Dir, class Cost>
