@@ -364,20 +364,33 @@ void costSpan(Image *img, Roots *seeds, int &lo, int &hi)
     }
 }
 
-// The distinct band-0 values and in-image seed costs, in increasing order.
-std::vector<int> costLevels(Image *img, Roots *seeds)
+// The distinct slot(c) over the band-0 values and in-image seed costs c, in
+// increasing order.
+template <class Slot>
+std::vector<int> usedSlots(Image *img, Roots *seeds, Slot slot)
 {
     std::vector<int> levels = px::buffer<int>(static_cast<std::size_t>(img->npixels));
-    std::copy(img->bands[0], img->bands[0] + img->npixels, levels.begin());
+    std::transform(img->bands[0], img->bands[0] + img->npixels, levels.begin(), slot);
     try {
         for (int i = 0; i < seeds->count; ++i)
-            if (seeds->pixel[i] >= 0 && seeds->pixel[i] < img->npixels) levels.push_back(seeds->cost[i]);
+            if (seeds->pixel[i] >= 0 && seeds->pixel[i] < img->npixels) levels.push_back(slot(seeds->cost[i]));
     } catch (const std::exception &) {
         px::dieOutOfMemory();
     }
     std::sort(levels.begin(), levels.end());
     levels.erase(std::unique(levels.begin(), levels.end()), levels.end());
     return levels;
+}
+
+// A rule whose every accepted offer is the value of a pixel or the cost it
+// already had: then only values and seed costs ever enter the queue. A rule
+// whose own infinity is the best possible value in this direction (a Local
+// rule run the other way) can put that infinity in the queue, and a sum can
+// put anything there.
+template <class Dir, class Cost>
+constexpr bool closedRule()
+{
+    return Cost::sign != 0 && (!Cost::sentinel || Cost::sign == Dir::sign);
 }
 
 // Every value and seed cost lies in 0 .. maxcost, and the rule only answers
@@ -390,7 +403,9 @@ std::vector<int> costLevels(Image *img, Roots *seeds)
 // (a file that claims or holds a few huge levels must not cost a bucket per
 // level in between). Any direction and rule, with done pixels tested before
 // each arc; Wrap selects the true-residue buckets of all maxcost + 1 for costs
-// outside that range.
+// outside that range. Those too keep only the buckets that can ever be filled
+// when they far outnumber the pixels and the rule is closed: the used buckets
+// in increasing order are searched in the same circular order.
 template <class Dir, class Cost, bool Wrap>
 void iftQueued(Image *img, const Bands &r, const px::NeighbourTable &table, int maxcost,
                Roots *seeds)
@@ -398,8 +413,10 @@ void iftQueued(Image *img, const Bands &r, const px::NeighbourTable &table, int 
     constexpr long long DENSE_SLACK = 1 << 16;
     const int n = img->npixels;
     long long base = 0;  // the key of bucket 0
-    int nbuckets = Wrap ? bucketCount(maxcost) : 1;
-    std::vector<int> levels;  // when not empty, buckets go by rank in it
+    const int wrapBuckets = bucketCount(maxcost);
+    int nbuckets = Wrap ? wrapBuckets : 1;
+    std::vector<int> slots;  // when not empty, buckets go by rank in it
+    auto wrapped = [&](int c) { return wrapBucket(Dir::key(maxcost, c), wrapBuckets); };
     if (!Wrap) {
         int lo, hi;
         costSpan(img, seeds, lo, hi);
@@ -410,21 +427,24 @@ void iftQueued(Image *img, const Bands &r, const px::NeighbourTable &table, int 
             if (span <= static_cast<long long>(n) + DENSE_SLACK) {
                 nbuckets = static_cast<int>(span);
             } else {
-                levels = costLevels(img, seeds);
-                nbuckets = static_cast<int>(levels.size());
+                slots = usedSlots(img, seeds, [](int c) { return c; });
+                nbuckets = static_cast<int>(slots.size());
             }
         }
+    } else if (closedRule<Dir, Cost>() && wrapBuckets > static_cast<long long>(n) + DENSE_SLACK) {
+        slots = usedSlots(img, seeds, wrapped);
+        nbuckets = static_cast<int>(slots.size());
     }
     const int *value = img->bands[0];
     int *const cost = r.cost, *const label = r.label, *const pred = r.pred;
     PixelQueue queue(nbuckets, n);
+    auto rank = [&](int slot) {
+        return static_cast<int>(std::lower_bound(slots.begin(), slots.end(), slot) - slots.begin());
+    };
     auto bucketFor = [&](int c) {
-        if (!Wrap && !levels.empty()) {
-            int rank = static_cast<int>(std::lower_bound(levels.begin(), levels.end(), c) - levels.begin());
-            return Dir::sign > 0 ? rank : nbuckets - 1 - rank;
-        }
-        long long k = Dir::key(maxcost, c);
-        return Wrap ? wrapBucket(k, nbuckets) : static_cast<int>(k - base);
+        if (Wrap) return slots.empty() ? wrapped(c) : rank(wrapped(c));
+        if (!slots.empty()) return Dir::sign > 0 ? rank(c) : nbuckets - 1 - rank(c);
+        return static_cast<int>(Dir::key(maxcost, c) - base);
     };
 
     initialiseResults<Dir>(r, n);
@@ -719,22 +739,22 @@ void iftMonotone(Image *img, const Bands &r, const px::NeighbourTable &table, in
         for (int p = 0; p < n; ++p) r.pred[p] = cells[p].pred;
 }
 
-// True when every value and seed cost lies in 0 .. maxcost.
+// True when every value and seed cost lies in 0 .. maxcost. A maxcost of
+// INT_MAX (a file may claim it) is served by INT_MAX buckets, which still
+// hold every cost below INT_MAX in a bucket of its own.
 bool costsInRange(Image *img, int maxcost, Roots *seeds)
 {
-    if (maxcost < 0 || maxcost == INT_MAX) return false;
+    if (maxcost < 0) return false;
     int lo, hi;
     costSpan(img, seeds, lo, hi);
-    return lo > hi || (lo >= 0 && hi <= maxcost);
+    return lo > hi || (lo >= 0 && hi <= maxcost && hi < INT_MAX);
 }
 
 template <class Dir, class Cost>
 void runWatershed(Image *img, Bands r, AdjacencyFn adjacency, int maxcost, Roots *seeds)
 {
     const px::NeighbourTable table = px::NeighbourTable::from(adjacency, img->ncols, img->nrows);
-    // A rule whose own infinity is the best possible value in this direction
-    // (a Local rule run the other way) can put it in the queue.
-    constexpr bool closed = Cost::sign != 0 && (!Cost::sentinel || Cost::sign == Dir::sign);
+    constexpr bool closed = closedRule<Dir, Cost>();
     const bool direct = closed && costsInRange(img, maxcost, seeds);
     if constexpr (Cost::sign == Dir::sign && closed) {
         if (direct && maxcost < MONOTONE_MAX_BUCKETS) {

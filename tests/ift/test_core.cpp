@@ -432,10 +432,12 @@ TEST(Ift, FewFarApartLevelsMatchTheReference)
     // keeps one bucket per level present, with the serving order of the full
     // queue of maxcost + 1 buckets.
     std::mt19937 rng(31);
-    const int levels[] = {0, 1, 2, 40000, 40001, 99999, 100000};
-    for (int round = 0; round < 3; ++round) {
+    // The last rounds add levels outside 0 .. maxcost, which wrap around the
+    // circular queue: the used buckets then keep their circular order.
+    const int levels[] = {0, 1, 2, 40000, 40001, 99999, 100000, -3, 250000, -70000};
+    for (int round = 0; round < 5; ++round) {
         ImagePtr img(pxCreateImage(1, PX_GREY_INT, 13, 7));
-        std::uniform_int_distribution<int> pick(0, round < 1 ? 2 : 6);
+        std::uniform_int_distribution<int> pick(0, round < 1 ? 2 : round < 3 ? 6 : 9);
         for (int p = 0; p < img->npixels; ++p) img.at(p) = levels[pick(rng)];
         img->maxValue = 100000;
         Roots seeds;
@@ -463,6 +465,17 @@ TEST(IftDeathTest, HugeMaximumCostsNoBucketPerLevel)
         iftNonNormalized(img.get(), work.get(), pxNeighborhood8, ifWatershedMetric, 2147483646,
                          ifPathCostMax, s.get());
         bool ok = bandValues(work.get(), 2) == std::vector<int>{0, 2147483646, 2147483646};
+        // The same with the largest maximum a header can state.
+        iftNonNormalized(img.get(), work.get(), pxNeighborhood8, ifWatershedMetric, 2147483647,
+                         ifPathCostMax, s.get());
+        ok = ok && bandValues(work.get(), 2) == std::vector<int>{0, 2147483646, 2147483646};
+        // A value at the infinity itself, served through the wrapping buckets.
+        ImagePtr atInfinity = makeImage(2, 1, {2147483647, 5});
+        ImagePtr work2(pxCreateImage(4, PX_WORK, 2, 1));
+        SeedSet second({1}, {4}, {5});
+        iftNonNormalizedInverted(atInfinity.get(), work2.get(), pxNeighborhood8, ifWatershedMetric,
+                                 2147483647, ifPathCostMin, second.get());
+        ok = ok && bandValues(work2.get(), 2) == std::vector<int>{5, 5};
         SeedSet top({1}, {3}, {2147483646});
         Image *filtered = nullptr, *labels = nullptr;
         ifReconstr(img.get(), img.get(), top.get(), 1, &filtered, &labels);
