@@ -63,7 +63,7 @@ void mutateImage(const std::string &name, const std::string &valid, const std::s
         "2147483647 2\n255\n", "65536 65536\n255\n", "40000 40000\n255\n", "12 9\n0\n",
         "12 9\n70000\n", "12 9\n-1\n", "12 9\n", "12\n", "", "twelve 9\n255\n", "12 9\nmax\n",
         "12 9 255", "# only a comment\n", "12 9\n99999999999\n", "1 1\n255\n",
-        "12 9\n65535\n", "12 9\n256\n", "4 2\n255\n",
+        "12 9\n65535\n", "12 9\n256\n", "4 2\n255\n", "12 9\n2147483647\n", "12 9\n2147483646\n",
     };
     for (const char *h : headers) out.push_back({name + " header " + h, m + "\n" + h + body});
     out.push_back({name + " empty", ""});
@@ -92,7 +92,9 @@ struct Malformed : ::testing::Test {
         EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.signal, 0);
         EXPECT_TRUE(r.status == 0 || r.status == 1) << "status " << r.status;
-        if (r.status == 1) EXPECT_FALSE(r.err.empty());
+        if (r.status == 1) {
+            EXPECT_FALSE(r.err.empty());
+        }
         EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("runtime error"), std::string::npos) << r.err;
     }
