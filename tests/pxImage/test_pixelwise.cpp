@@ -319,6 +319,13 @@ TEST(Pixelwise, ShowSegmDrawsOnlyTheLowerLabelledSideOfABorder)
     ImagePtr c(pxShowSegm(colour.get(), labels.get(), 255, 0, 7));
     EXPECT_EQ(c.at(4, 2), colour.at(4, 2));
     EXPECT_EQ(c.at(7, 1), colour.at(7, 1));
+    // 16-bit grey and colour show like their 8-bit kinds.
+    ImagePtr wide = makeImage(4, 3, {1000, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21}, PX_GREY16);
+    ImagePtr w(pxShowSegm(wide.get(), labels.get(), 255, 0, 7));
+    EXPECT_EQ(w.at(0, 2), 1000);
+    ImagePtr colour16 = randomImage(3, 4, 3, 300, 900, 12, PX_COLOR16);
+    ImagePtr c16(pxShowSegm(colour16.get(), labels.get(), 255, 0, 7));
+    EXPECT_EQ(c16.at(4, 2), colour16.at(4, 2));
     ImagePtr feats = randomImage(1, 4, 3, 30, 90, 11, PX_FEATURES);
     ImagePtr f(pxShowSegm(feats.get(), labels.get(), 255, 0, 7));
     EXPECT_EQ(f.at(0, 0), 0);
