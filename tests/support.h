@@ -106,6 +106,24 @@ struct SeedSet {
     Roots *get() { return &r; }
 };
 
+// A seed set's three arrays as vectors, for comparing whole seed sets.
+struct SeedList {
+    std::vector<int> pixel, label, cost;
+    bool operator==(const SeedList &o) const
+    {
+        return pixel == o.pixel && label == o.label && cost == o.cost;
+    }
+};
+
+inline SeedList seedsOf(const Roots *r)
+{
+    SeedList s;
+    s.pixel.assign(r->pixel, r->pixel + r->count);
+    s.label.assign(r->label, r->label + r->count);
+    s.cost.assign(r->cost, r->cost + r->count);
+    return s;
+}
+
 inline std::string readFile(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);

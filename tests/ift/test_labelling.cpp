@@ -132,14 +132,6 @@ std::vector<int> iftExtrema(const Image *img, bool maxima)
 }
 
 // Seeds of every extremum pixel in raster order, labelled by extremum.
-struct SeedList {
-    std::vector<int> pixel, label, cost;
-    bool operator==(const SeedList &o) const
-    {
-        return pixel == o.pixel && label == o.label && cost == o.cost;
-    }
-};
-
 SeedList seedsFromMask(const Image *img, const std::vector<int> &mask)
 {
     ImagePtr m(pxCreateImage(1, PX_GREY_INT, img->ncols, img->nrows));
@@ -152,15 +144,6 @@ SeedList seedsFromMask(const Image *img, const std::vector<int> &mask)
             s.label.push_back(lab[p]);
             s.cost.push_back(img->bands[0][p]);
         }
-    return s;
-}
-
-SeedList seedsOf(const Roots *r)
-{
-    SeedList s;
-    s.pixel.assign(r->pixel, r->pixel + r->count);
-    s.label.assign(r->label, r->label + r->count);
-    s.cost.assign(r->cost, r->cost + r->count);
     return s;
 }
 

@@ -15,19 +15,6 @@ using namespace testing_support;
 
 namespace {
 
-struct SeedList {
-    std::vector<int> pixel, label, cost;
-};
-
-SeedList seedsOf(const Roots *r)
-{
-    SeedList s;
-    s.pixel.assign(r->pixel, r->pixel + r->count);
-    s.label.assign(r->label, r->label + r->count);
-    s.cost.assign(r->cost, r->cost + r->count);
-    return s;
-}
-
 template <class F>
 std::string capturedStdout(F f)
 {
