@@ -157,8 +157,7 @@ void readMagic(ByteReader &in, char *word, size_t size)
 [[noreturn]] void failHeader(const char *name, FILE *f, const char *reason)
 {
     std::fclose(f);
-    std::fprintf(stderr, "invalid header in file %s: %s\n", name, reason);
-    std::exit(1);
+    px::fatal(PX_FATAL_FILE, "invalid header in file %s: %s\n", name, reason);
 }
 
 [[noreturn]] void failShortRead(const char *name, FILE *f, Image *img, long long expected,
@@ -166,9 +165,8 @@ void readMagic(ByteReader &in, char *word, size_t size)
 {
     std::fclose(f);
     pxReleaseImage(&img);
-    std::fprintf(stderr, "error reading file %s; expecting %lld pixels, read %lld\n", name,
-                 expected, got);
-    std::exit(1);
+    px::fatal(PX_FATAL_FILE, "error reading file %s; expecting %lld pixels, read %lld\n", name,
+              expected, got);
 }
 
 void checkField(Field r, const char *name, FILE *f, const char *missing, const char *notNumber,
@@ -225,8 +223,7 @@ void readBinaryBody(const char *name, FILE *f, ByteReader &in, Image *img, bool 
     if (!raster) {
         std::fclose(f);
         pxReleaseImage(&img);
-        std::fputs("could not allocate memory!\n", stderr);
-        std::exit(1);
+        px::fatal(PX_FATAL_MEMORY, "could not allocate memory!\n");
     }
     size_t got = in.readBlock(raster, bytes);
     if (got < bytes) {
@@ -255,8 +252,7 @@ void readBinaryBody(const char *name, FILE *f, ByteReader &in, Image *img, bool 
 [[noreturn]] void failWrite(const char *name, FILE *f)
 {
     std::fclose(f);
-    std::fprintf(stderr, "error writing image %s\n", name);
-    std::exit(1);
+    px::fatal(PX_FATAL_FILE, "error writing image %s\n", name);
 }
 
 // Appends v as printf's "%5d " would: right-aligned in at least five
@@ -328,8 +324,7 @@ void writeBinary(const char *name, FILE *f, Image *img, int nbands, bool wide)
     unsigned char *raster = static_cast<unsigned char *>(std::malloc(bytes));
     if (!raster) {
         std::fclose(f);
-        std::fputs("could not allocate memory!\n", stderr);
-        std::exit(1);
+        px::fatal(PX_FATAL_MEMORY, "could not allocate memory!\n");
     }
     const size_t stride = nbands * bytesPerSample;
     for (int b = 0; b < nbands; ++b) {
@@ -359,8 +354,7 @@ int pxReadImage(const char *name, Image **out)
 {
     FILE *f = std::fopen(name, "rb");
     if (!f) {
-        std::fprintf(stderr, "could not open file %s\n", name);
-        std::exit(1);
+        px::fatal(PX_FATAL_FILE, "could not open file %s\n", name);
     }
     ByteReader in(f);
     char magic[64];
@@ -371,8 +365,7 @@ int pxReadImage(const char *name, Image **out)
     else if (std::strcmp(magic, "P6") == 0) format = 6;
     else {
         std::fclose(f);
-        std::fprintf(stderr, "unknown file format; trying to read %s\n", magic);
-        std::exit(1);
+        px::fatal(PX_FATAL_FILE, "unknown file format; trying to read %s\n", magic);
     }
 
     int ncols = 0, nrows = 0, maxval = 0;
@@ -434,8 +427,7 @@ void pxSaveImage(const char *name, Image *img)
 {
     FILE *f = std::fopen(name, "wb");
     if (!f) {
-        std::fprintf(stderr, "could not open file %s for writing\n", name);
-        std::exit(1);
+        px::fatal(PX_FATAL_FILE, "could not open file %s for writing\n", name);
     }
     switch (img->type) {
     case PX_GREY8: writeBinary(name, f, img, 1, false); break;
@@ -451,8 +443,7 @@ void pxSaveImage(const char *name, Image *img)
     bool failed = std::ferror(f) != 0;
     if (std::fclose(f) != 0) failed = true;
     if (failed) {
-        std::fprintf(stderr, "error writing image %s\n", name);
-        std::exit(1);
+        px::fatal(PX_FATAL_FILE, "error writing image %s\n", name);
     }
 }
 

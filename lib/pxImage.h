@@ -8,6 +8,25 @@
 extern "C" {
 #endif
 
+/* ---- Fatal errors ------------------------------------------------------ */
+/* A fatal error of the library (a file that cannot be opened, read or written,
+ * memory that cannot be had, an argument that would make an operator read or
+ * write outside its memory) prints its message on standard error and ends the
+ * program with status 1. pxCatchFatal runs fn(arg) with that changed for the
+ * calling thread: a fatal error inside fn ends fn early, nothing is printed,
+ * the memory the failed library call had allocated is released, and the
+ * message (trailing newline removed) goes to `message` (at most size bytes,
+ * NUL-terminated; message may be NULL). Returns 0 when fn returned normally,
+ * else the error's kind. Calls may nest. The library unwinds through fn, so a
+ * C function given as fn must be compiled with -fexceptions. */
+enum {
+    PX_FATAL_FILE = 1,     /* a file that cannot be opened, read, parsed or written */
+    PX_FATAL_MEMORY = 2,   /* memory that cannot be allocated */
+    PX_FATAL_ARGUMENT = 3  /* an argument an operator cannot work with */
+};
+typedef void (*PxGuardedFn)(void *arg);
+int pxCatchFatal(PxGuardedFn fn, void *arg, char *message, int size);
+
 /* ---- Image record ------------------------------------------------------ */
 
 /* Type codes. Only 1..5 are ever written to files. */

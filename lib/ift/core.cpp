@@ -169,8 +169,7 @@ void iftGeneric(Image *img, Image *work, AdjacencyFn adjacency, WeightFn weight,
 
 [[noreturn]] void dieQueue(const char *which)
 {
-    std::fprintf(stderr, "Could not allocate queue (%s) in initQueue\n", which);
-    std::exit(1);
+    px::fatal(PX_FATAL_MEMORY, "Could not allocate queue (%s) in initQueue\n", which);
 }
 
 // n ints, left uninitialised: every entry is written before it is read.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "../ift.h"
+#include "../pxImage/detail.h"
 
 namespace {
 
@@ -21,8 +22,7 @@ int *allocInts(int n, const char *message)
     std::size_t count = n > 0 ? static_cast<std::size_t>(n) : 1;
     int *p = static_cast<int *>(std::malloc(count * sizeof(int)));
     if (!p) {
-        std::fputs(message, stderr);
-        std::exit(1);
+        px::fatal(PX_FATAL_MEMORY, "%s", message);
     }
     return p;
 }

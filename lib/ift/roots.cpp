@@ -35,16 +35,14 @@ Roots *newRootsRecord(int n)
 
 [[noreturn]] void failRootsWrite(const char *name)
 {
-    std::fprintf(stderr, "error writing roots file %s\n", name);
-    std::exit(1);
+    px::fatal(PX_FATAL_FILE, "error writing roots file %s\n", name);
 }
 
 FILE *openRootsForWriting(const char *name)
 {
     FILE *f = std::fopen(name, "w");
     if (!f) {
-        std::fprintf(stderr, "Could not open file %s for writing\n", name);
-        std::exit(1);
+        px::fatal(PX_FATAL_FILE, "Could not open file %s for writing\n", name);
     }
     return f;
 }
@@ -168,8 +166,7 @@ Roots *ifReadRoots(const char *name, Image *img)
 {
     FILE *f = std::fopen(name, "r");
     if (!f) {
-        std::fprintf(stderr, "Could not open file %s for reading\n", name);
-        std::exit(1);
+        px::fatal(PX_FATAL_FILE, "Could not open file %s for reading\n", name);
     }
     int count = 0;
     if (!readInt(f, count) || count <= 0) {
@@ -191,12 +188,10 @@ Roots *ifReadRoots(const char *name, Image *img)
     }
     std::fclose(f);
     if (error == SeedError::Unreadable) {
-        std::fprintf(stderr, "error reading seed %d from file %s\n", failedSeed, name);
-        std::exit(1);
+        px::fatal(PX_FATAL_FILE, "error reading seed %d from file %s\n", failedSeed, name);
     }
     if (error == SeedError::Outside) {
-        std::fprintf(stderr, "seed %d of file %s lies outside the image\n", failedSeed, name);
-        std::exit(1);
+        px::fatal(PX_FATAL_FILE, "seed %d of file %s lies outside the image\n", failedSeed, name);
     }
     return roots;
 }

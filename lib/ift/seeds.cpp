@@ -199,7 +199,7 @@ Roots *ifCellsRoots(Image *img, int size)
     for (int i = 0; i < maxima->count; ++i) seed[maxima->pixel[i]] = maxima->label[i];
 
     Image *neg = pxNegative(img, PX_GREY_INT);
-    if (!neg) std::exit(1);
+    if (!neg) px::fatalReported(PX_FATAL_MEMORY, "Could not allocate image!\n");
     for (int i = 0; i < maxima->count; ++i) maxima->cost[i] = neg->bands[0][maxima->pixel[i]];
     Image *work = px::newImage(neg->nbands + 3, PX_WORK, ncols, nrows);
     growZones(neg, work, maxima);

@@ -15,13 +15,21 @@
 
 namespace px {
 
+// Every fatal error of the library goes through here: by default the message
+// is printed on standard error and the program ends with status 1; inside
+// pxCatchFatal the call unwinds instead (so working memory must be held by
+// owners that release it) and the message reaches the catcher. `kind` is one of
+// PX_FATAL_FILE, PX_FATAL_MEMORY, PX_FATAL_ARGUMENT.
+[[noreturn]] void fatal(int kind, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+// The same for an error whose message has already been printed (the image
+// constructor prints its own): only the ending is left.
+[[noreturn]] void fatalReported(int kind, const char *message);
+// True inside pxCatchFatal.
+bool catchingFatal();
+
 // Internal working memory that cannot be had ends the program like the file
 // errors do: the operators have no error codes to report it through.
-[[noreturn]] inline void dieOutOfMemory()
-{
-    std::fputs("Could not allocate memory!\n", stderr);
-    std::exit(1);
-}
+[[noreturn]] inline void dieOutOfMemory() { fatal(PX_FATAL_MEMORY, "Could not allocate memory!\n"); }
 
 // std::vector of n elements; an allocation failure ends the program.
 template <class T>
@@ -41,7 +49,7 @@ std::vector<T> buffer(std::size_t n, const T &value = T())
 inline Image *newImage(int nbands, int type, int ncols, int nrows)
 {
     Image *img = pxCreateImage(nbands, type, ncols, nrows);
-    if (!img) std::exit(1);
+    if (!img) fatalReported(PX_FATAL_MEMORY, "Could not allocate image!\n");
     return img;
 }
 

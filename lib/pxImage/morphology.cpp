@@ -252,7 +252,7 @@ void closeInto(const Image *src, Image *mid, Image *dst, int r2)
 void alternatingFilter(Image *src, Image *dst, int n, bool openFirst, const char *message)
 {
     Image *cur = pxCopyImage(src);
-    if (!cur) std::exit(1);
+    if (!cur) px::fatalReported(PX_FATAL_MEMORY, "Could not allocate image!\n");
     if (n >= 1) {
         Image *tmp = likeImage(src), *mid = likeImage(src);
         for (int k = 1; k <= n; ++k) {

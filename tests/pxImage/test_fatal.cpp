@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support.h"
+
+using namespace testing_support;
+
+namespace {
+
+struct ReadCall {
+    std::string path;
+    Image *img = nullptr;
+};
+
+void readGuarded(void *arg)
+{
+    auto *call = static_cast<ReadCall *>(arg);
+    pxReadImage(call->path.c_str(), &call->img);
+}
+
+int catchRead(const std::string &path, std::string &message, Image **img = nullptr)
+{
+    ReadCall call{path};
+    char buf[256];
+    int kind = pxCatchFatal(readGuarded, &call, buf, sizeof buf);
+    message = buf;
+    if (img) *img = call.img;
+    else pxReleaseImage(&call.img);
+    return kind;
+}
+
+} // namespace
+
+// A fatal error inside pxCatchFatal comes back as a kind and a message instead
+// of ending the process; the sanitizer build also checks that the reader's
+// half-built image is released on the way out.
+TEST(FatalErrors, CaughtErrorsReturnKindAndMessage)
+{
+    TempDir dir;
+    std::string message;
+    EXPECT_EQ(catchRead(dir.file("missing.pgm"), message), PX_FATAL_FILE);
+    EXPECT_EQ(message, "could not open file " + dir.file("missing.pgm"));
+
+    writeFile(dir.file("short.pgm"), "P2\n3 2\n255\n1 2 3 4\n");
+    EXPECT_EQ(catchRead(dir.file("short.pgm"), message), PX_FATAL_FILE);
+    EXPECT_EQ(message, "error reading file " + dir.file("short.pgm") + "; expecting 6 pixels, read 4");
+
+    writeFile(dir.file("short.pgm"), "P5\n4 4\n255\nabc");
+    EXPECT_EQ(catchRead(dir.file("short.pgm"), message), PX_FATAL_FILE);
+
+    writeFile(dir.file("ok.pgm"), "P2\n2 1\n9\n1 2\n");
+    Image *img = nullptr;
+    EXPECT_EQ(catchRead(dir.file("ok.pgm"), message, &img), 0);
+    EXPECT_EQ(message, "");
+    ASSERT_NE(img, nullptr);
+    EXPECT_EQ(bandValues(img), (std::vector<int>{1, 2}));
+    pxReleaseImage(&img);
+}
+
+TEST(FatalErrors, NestedCatchersAndTruncatedMessages)
+{
+    struct Outer {
+        int innerKind = -1;
+        char innerMessage[8];
+    } outer;
+    auto outerFn = [](void *arg) {
+        auto *o = static_cast<Outer *>(arg);
+        ReadCall call{"/nonexistent/dir/x.pgm"};
+        o->innerKind = pxCatchFatal(readGuarded, &call, o->innerMessage, sizeof o->innerMessage);
+        // Still guarded after the inner catcher returned.
+        pxReadImage("/nonexistent/dir/y.pgm", &call.img);
+    };
+    char message[128];
+    EXPECT_EQ(pxCatchFatal(outerFn, &outer, message, sizeof message), PX_FATAL_FILE);
+    EXPECT_EQ(outer.innerKind, PX_FATAL_FILE);
+    EXPECT_STREQ(outer.innerMessage, "could n");
+    EXPECT_STREQ(message, "could not open file /nonexistent/dir/y.pgm");
+    EXPECT_EQ(pxCatchFatal(outerFn, &outer, nullptr, 0), PX_FATAL_FILE);
+}
+
+TEST(FatalErrorsDeathTest, UncaughtErrorsStillEndTheProgram)
+{
+    EXPECT_EXIT(
+        {
+            Image *img = nullptr;
+            pxReadImage("/nonexistent/dir/x.pgm", &img);
+        },
+        testing::ExitedWithCode(1), "could not open file /nonexistent/dir/x.pgm");
+}
