@@ -191,6 +191,26 @@ int labelContours(Image *border, Image *labels);
  * boundaries of the watershed zones grown from them; writes "labeled.pgm". */
 Roots *ifCellsRoots(Image *img, int size);
 
+/* ---- Area opening and closing ---------------------------------------------- */
+
+/* ---- Levelings ------------------------------------------------------------- */
+
+/* ---- Region-merging criteria ----------------------------------------------- */
+
+/* ---- IFT variants ---------------------------------------------------------- */
+
+/* ---- Arc-weight functions -------------------------------------------------- */
+
+/* ---- Region graphs and region features ------------------------------------- */
+
+/* ---- Minimum spanning trees and their cuts --------------------------------- */
+
+/* ---- Euclidean distance transform and skeleton IFTs ------------------------ */
+
+/* ---- Contour seeds and multiscale skeletons -------------------------------- */
+
+/* ---- Fuzzy connectedness --------------------------------------------------- */
+
 #ifdef __cplusplus
 }
 #endif

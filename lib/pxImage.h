@@ -177,6 +177,8 @@ void pxMorphAsfCO(Image *src, Image *dst, int n);
  * only where it exceeds what dst holds; maxValue the largest gradient. */
 void pxMorphGrad(Image *src, Image *dst);
 
+/* ---- Colour-space conversions ---------------------------------------------- */
+
 #ifdef __cplusplus
 }
 #endif
