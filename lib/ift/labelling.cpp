@@ -1,20 +1,22 @@
 // Connected labelling, regional extrema and small label-image utilities.
 //
-// Components are found by a two-pass union-find scan (the classical
-// Rosenfeld-Pfaltz labelling, with union under the smaller index and path
-// halving): a raster scan joins every object pixel to its already visited
-// 8-neighbours (left, up-left, up, up-right), and a second raster scan numbers
-// the sets. Every set's representative is its first pixel in raster order and
-// every parent link points to an earlier pixel, so the second scan resolves
-// each pixel from a pixel it has already resolved, and the sets are numbered
-// 1, 2, ... in raster order of their first pixel: the numbering of a
-// breadth-first flood started at each unlabelled object pixel in raster order.
+// Components are found on runs (maximal horizontal runs of object pixels) by
+// the classical two-scan union-find labelling: a raster scan lists each row's
+// runs and joins every run to the runs of the row above that touch it,
+// diagonals included; each set keeps as its representative its earliest run,
+// which holds the component's first pixel in raster order. Numbering the
+// representatives in run order then numbers the components 1, 2, ... in
+// raster order of their first pixel, the numbering of a breadth-first flood
+// started at each unlabelled object pixel in raster order, and a last pass
+// writes each run's number over its pixels. The cost follows the number of
+// runs rather than of pixels: rows are read as bit masks and runs found a word
+// at a time.
 //
 // Regional extrema follow their definition directly (a flat zone none of
-// whose neighbours is strictly lower, or higher), with the same union-find
-// over runs of candidate pixels. No value is shifted or clamped on the way, so
-// a constant image is one regional minimum and one regional maximum whatever
-// its level, and negative values need no queue.
+// whose neighbours is strictly lower, or higher), with the same run labelling
+// applied to the candidate pixels. No value is shifted or clamped on the way,
+// so a constant image is one regional minimum and one regional maximum
+// whatever its level, and negative values need no queue.
 
 #include <algorithm>
 #include <climits>
@@ -23,8 +25,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <new>
 #include <type_traits>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "../ift.h"
 #include "../pxImage/detail.h"
@@ -36,88 +44,116 @@ namespace {
 // labels the candidate image and the extrema image.
 void announceLabelling() { std::fputs("in ifLabelImage\n", stdout); }
 
-constexpr int BACKGROUND = -1;  // parent entry of a pixel outside every set
+// ---- Runs and their union-find forest ---------------------------------------
 
-// Representative of x's set; halves the path on the way. Parents always point
-// to an earlier pixel, and so does every shortcut taken here.
-inline int findRoot(int *parent, int x)
+// A run covers the pixels start .. end-1 of one row (raster indices). parent
+// is an earlier run of the same set, or the run itself for a representative.
+struct Run {
+    int start, end, parent;
+};
+
+// Room for every run an image can hold: a row of n pixels has at most
+// (n + 1) / 2 runs. The array is left uninitialised, so only the pages the
+// runs actually use are ever touched.
+std::unique_ptr<Run[]> runStore(int ncols, int nrows)
 {
-    while (parent[x] != x) {
-        parent[x] = parent[parent[x]];
-        x = parent[x];
+    const std::size_t most = static_cast<std::size_t>(nrows) * ((static_cast<std::size_t>(ncols) + 1) / 2);
+    Run *runs = new (std::nothrow) Run[most];
+    if (!runs) px::dieOutOfMemory();
+    return std::unique_ptr<Run[]>(runs);
+}
+
+// Representative of k's set; halves the path on the way. Parents always point
+// to an earlier run, and so does every shortcut taken here.
+inline int findRoot(Run *runs, int k)
+{
+    while (runs[k].parent != k) {
+        runs[k].parent = runs[runs[k].parent].parent;
+        k = runs[k].parent;
     }
-    return x;
+    return k;
 }
 
-// Joins two sets under the earlier of their representatives.
-inline void unite(int *parent, int a, int b)
+// Joins the new run k (last in the list, its parent not yet set) to the runs
+// of the row above that touch it (diagonals included): those whose columns
+// meet start-1 .. end. above is the first run of that row not yet passed;
+// runs ending before start-1 touch no later run of this row either, so it
+// only moves forward. Sets are joined under the earlier representative.
+inline void joinRunAbove(Run *runs, int k, int &above, int aboveEnd, int ncols)
 {
-    a = findRoot(parent, a);
-    b = findRoot(parent, b);
-    if (a < b) parent[b] = a;
-    else if (b < a) parent[a] = b;
-}
-
-// Links pixel p, known to belong to some set, to its visited 8-neighbours for
-// which joins(q) holds. When the upper neighbour joins, the other three are
-// its neighbours too and already share its set; the upper-right and upper-left
-// neighbours are not adjacent to each other, so both may need a union. Up,
-// Left and Right say which of those neighbours exist.
-template <bool Up, bool Left, bool Right, class Joins>
-inline void linkPixel(int *parent, int p, int ncols, Joins joins)
-{
-    if (Up && joins(p - ncols)) {
-        parent[p] = p - ncols;
-    } else if (Up && Right && joins(p - ncols + 1)) {
-        parent[p] = p - ncols + 1;
-        if (Left && joins(p - ncols - 1)) unite(parent, p, p - ncols - 1);
-        else if (Left && joins(p - 1)) unite(parent, p, p - 1);
-    } else if (Up && Left && joins(p - ncols - 1)) {
-        parent[p] = p - ncols - 1;
-    } else if (Left && joins(p - 1)) {
-        parent[p] = p - 1;
-    } else {
-        parent[p] = p;
+    const int s = runs[k].start - ncols, e = runs[k].end - ncols;  // the run moved one row up
+    while (above < aboveEnd && runs[above].end < s) ++above;
+    int root = k;
+    for (int j = above; j < aboveEnd && runs[j].start <= e; ++j) {
+        const int r = findRoot(runs, j);
+        if (root == k) {
+            root = r;
+        } else if (r < root) {
+            runs[root].parent = r;
+            root = r;
+        } else if (r > root) {
+            runs[r].parent = root;
+        }
     }
+    runs[k].parent = root;
 }
 
-// First pass of the labelling of the positive pixels of bin into parent
-// (BACKGROUND elsewhere). Only bin[p] of the current pixel is read; the
-// neighbours are judged from their parent entries, so parent may be bin's
-// own band.
-template <bool Up>
-void linkObjectRow(const int *bin, int *parent, int y, int ncols)
-{
-    const int row = y * ncols;
-    auto joins = [parent](int q) { return parent[q] != BACKGROUND; };
-    auto one = [&](int x, auto left, auto right) {
-        const int p = row + x;
-        if (bin[p] > 0) linkPixel<Up, decltype(left)::value, decltype(right)::value>(parent, p, ncols, joins);
-        else parent[p] = BACKGROUND;
-    };
-    using T = std::true_type;
-    using F = std::false_type;
-    if (ncols == 1) {
-        one(0, F(), F());
-        return;
-    }
-    one(0, F(), T());
-    for (int x = 1; x < ncols - 1; ++x) one(x, T(), T());
-    one(ncols - 1, T(), F());
-}
-
-// Second pass: every entry of parent becomes its set's number (0 for
-// background), in place. Returns the number of sets.
-int numberSets(int *parent, int npixels)
+// Replaces every run's parent by the number of its set: sets numbered 1, 2,
+// ... in run order of their representative. An earlier run already holds its
+// number when a later one reads it. Returns the number of sets.
+int numberRuns(Run *runs, int nruns)
 {
     int count = 0;
-    for (int p = 0; p < npixels; ++p) {
-        const int r = parent[p];
-        if (r == BACKGROUND) parent[p] = 0;
-        else if (r == p) parent[p] = ++count;
-        else parent[p] = parent[r];  // r < p holds its number already
+    for (int k = 0; k < nruns; ++k) {
+        const int r = runs[k].parent;
+        runs[k].parent = r == k ? ++count : runs[r].parent;
     }
     return count;
+}
+
+// ---- Connected labelling -------------------------------------------------------
+
+// Bit x of bits[] set when row[x] > 0, for x in 0 .. n-1; the bits past n in
+// the last word are clear.
+void objectBits(const int *row, int n, std::uint64_t *bits)
+{
+    int x = 0, w = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    auto sixteen = [&](const int *r) {
+        const __m128i a = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r)), zero);
+        const __m128i b = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r + 4)), zero);
+        const __m128i c = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r + 8)), zero);
+        const __m128i d = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r + 12)), zero);
+        const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(bytes)));
+    };
+    for (; x + 64 <= n; x += 64)
+        bits[w++] = sixteen(row + x) | sixteen(row + x + 16) << 16 | sixteen(row + x + 32) << 32 |
+                    sixteen(row + x + 48) << 48;
+#endif
+    for (; x < n; x += 64) {
+        std::uint64_t m = 0;
+        const int len = std::min(64, n - x);
+        for (int i = 0; i < len; ++i) m |= static_cast<std::uint64_t>(row[x + i] > 0) << i;
+        bits[w++] = m;
+    }
+}
+
+// First position at or after x whose bit equals `set`, or n. The clear bits
+// past n stop a search for a clear bit at n.
+inline int nextBit(const std::uint64_t *bits, int x, int n, bool set)
+{
+    if (x >= n) return n;
+    const std::uint64_t flip = set ? 0 : ~std::uint64_t(0);
+    int w = x >> 6;
+    std::uint64_t m = (bits[w] ^ flip) & (~std::uint64_t(0) << (x & 63));
+    const int nwords = (n + 63) >> 6;
+    while (!m) {
+        if (++w >= nwords) return n;
+        m = bits[w] ^ flip;
+    }
+    return std::min(n, (w << 6) + __builtin_ctzll(m));
 }
 
 // ---- Flat zones and regional extrema --------------------------------------
@@ -129,111 +165,48 @@ int numberSets(int *parent, int npixels)
 // A zone is an extremum exactly when all its pixels are candidates; a zone
 // that also holds a beaten pixel is connected, so each of its candidate
 // components touches a beaten pixel of the zone's value. Hence: label the
-// candidate mask, spoil every candidate with an equal-valued beaten
-// neighbour, and keep the components without a spoiled pixel. The mask is
-// labelled run by run (maximal horizontal runs of candidates), each run joined
-// to the candidate runs of the row above that touch it.
+// candidate runs, spoil every run with an equal-valued beaten neighbour, and
+// keep the components without a spoiled run.
+//
+// One sweep does it all with three rows of working memory: a pixel is a
+// candidate when it equals the extreme of its 3 x 3 window, computed as the
+// extreme of three row-wise extremes of 3; row y's runs are handled once the
+// candidates of row y+1 are known, which is all the spoiling test needs.
 
 enum class Extremum { Minimum, Maximum };
 
-constexpr std::uint8_t CANDIDATE = 1;  // no 8-neighbour beats the pixel
-constexpr std::uint8_t SPOILED = 2;    // a candidate next to an equal beaten pixel
-
 template <Extremum E>
-inline int beats(int q, int c)
+inline int extreme(int a, int b)
 {
-    return E == Extremum::Maximum ? q > c : q < c;
+    return E == Extremum::Maximum ? std::max(a, b) : std::min(a, b);
 }
 
-// The 8-neighbourhood; the tests below do not depend on its order.
-const int DX8[8] = {1, 0, 0, -1, 1, -1, 1, -1};
-const int DY8[8] = {0, 1, -1, 0, 1, 1, -1, -1};
-
-// Runs f(x) for every pixel of row y that lies on the image frame or in a
-// row too narrow for an inner part, and inner(y) for the inner part of the
-// other rows (x = 1 .. ncols-2, every 8-neighbour inside the image).
-template <class Frame, class Inner>
-void sweepRows(int ncols, int nrows, Frame frame, Inner inner)
+// h[x] = extreme of v[x-1 .. x+1], in-image pixels only.
+template <Extremum E>
+void rowExtremes(const int *v, int *h, int n)
 {
-    for (int y = 0; y < nrows; ++y) {
-        if (y == 0 || y == nrows - 1 || ncols < 3) {
-            for (int x = 0; x < ncols; ++x) frame(x, y);
-            continue;
-        }
-        frame(0, y);
-        inner(y);
-        frame(ncols - 1, y);
+    if (n == 1) {
+        h[0] = v[0];
+        return;
     }
+    h[0] = extreme<E>(v[0], v[1]);
+    for (int x = 1; x < n - 1; ++x) h[x] = extreme<E>(extreme<E>(v[x - 1], v[x]), v[x + 1]);
+    h[n - 1] = extreme<E>(v[n - 2], v[n - 1]);
 }
 
-// flag[p] = CANDIDATE when no in-image 8-neighbour of p beats it, else 0. The
-// inner part of a row compares straight from the three rows, without
-// branches, so that the compiler can vectorise it.
+// cand[x] = 1 when v[x] is the extreme of its window (the row-wise extremes of
+// the rows above, at and below; a missing row is passed as the middle one).
 template <Extremum E>
-void markCandidates(const int *v, std::uint8_t *flag, int ncols, int nrows)
+void candidateRow(const int *v, const int *ha, const int *hc, const int *hb, std::uint8_t *cand, int n)
 {
-    auto frame = [&](int x, int y) {
-        const int c = v[y * ncols + x];
-        int beaten = 0;
-        for (int j = 0; j < 8; ++j) {
-            const int nx = x + DX8[j], ny = y + DY8[j];
-            if (nx >= 0 && nx < ncols && ny >= 0 && ny < nrows) beaten |= beats<E>(v[ny * ncols + nx], c);
-        }
-        flag[y * ncols + x] = beaten ? 0 : CANDIDATE;
-    };
-    auto inner = [&](int y) {
-        const int *u = v + static_cast<std::size_t>(y - 1) * ncols;
-        const int *c = u + ncols, *d = c + ncols;
-        std::uint8_t *f = flag + static_cast<std::size_t>(y) * ncols;
-        for (int x = 1; x < ncols - 1; ++x) {
-            const int cx = c[x];
-            const int beaten = beats<E>(u[x - 1], cx) | beats<E>(u[x], cx) | beats<E>(u[x + 1], cx) |
-                               beats<E>(c[x - 1], cx) | beats<E>(c[x + 1], cx) |
-                               beats<E>(d[x - 1], cx) | beats<E>(d[x], cx) | beats<E>(d[x + 1], cx);
-            f[x] = static_cast<std::uint8_t>(beaten ^ 1);
-        }
-    };
-    sweepRows(ncols, nrows, frame, inner);
-}
-
-// Adds SPOILED to every candidate with an 8-neighbour of its own value that
-// is not a candidate. A row is computed into rowBits first and merged after,
-// so the loop reads only the candidate bits it does not write.
-void markSpoiled(const int *v, std::uint8_t *flag, int ncols, int nrows)
-{
-    std::vector<std::uint8_t> rowBits = px::buffer<std::uint8_t>(static_cast<std::size_t>(ncols));
-    auto frame = [&](int x, int y) {
-        const int p = y * ncols + x;
-        if (!(flag[p] & CANDIDATE)) return;
-        for (int j = 0; j < 8; ++j) {
-            const int nx = x + DX8[j], ny = y + DY8[j];
-            if (nx < 0 || nx >= ncols || ny < 0 || ny >= nrows) continue;
-            const int q = ny * ncols + nx;
-            if (v[q] == v[p] && !(flag[q] & CANDIDATE)) flag[p] |= SPOILED;
-        }
-    };
-    auto inner = [&](int y) {
-        const std::size_t row = static_cast<std::size_t>(y) * ncols;
-        const int *u = v + row - ncols, *c = v + row, *d = v + row + ncols;
-        const std::uint8_t *fu = flag + row - ncols, *fc = flag + row, *fd = flag + row + ncols;
-        std::uint8_t *out = rowBits.data();
-        for (int x = 1; x < ncols - 1; ++x) {
-            const int cx = c[x];
-            const int s = ((u[x - 1] == cx) & ~fu[x - 1]) | ((u[x] == cx) & ~fu[x]) | ((u[x + 1] == cx) & ~fu[x + 1]) |
-                          ((c[x - 1] == cx) & ~fc[x - 1]) | ((c[x + 1] == cx) & ~fc[x + 1]) |
-                          ((d[x - 1] == cx) & ~fd[x - 1]) | ((d[x] == cx) & ~fd[x]) | ((d[x + 1] == cx) & ~fd[x + 1]);
-            out[x] = static_cast<std::uint8_t>((s & fc[x] & CANDIDATE) << 1);
-        }
-        std::uint8_t *f = flag + row;
-        for (int x = 1; x < ncols - 1; ++x) f[x] |= out[x];
-    };
-    sweepRows(ncols, nrows, frame, inner);
+    for (int x = 0; x < n; ++x)
+        cand[x] = static_cast<std::uint8_t>(v[x] == extreme<E>(extreme<E>(ha[x], hc[x]), hb[x]));
 }
 
 // Position of the first byte at or after x in r[0 .. n-1] that is non-zero
 // (nonZero) or zero (!nonZero), or n. Eight bytes are tested at a time; the
-// flag bytes are below 0x80, so adding 0x7f to each byte sets its top bit
-// exactly when it is non-zero, without a carry into the next byte.
+// bytes are 0 or 1, so adding 0x7f to each byte sets its top bit exactly when
+// it is non-zero, without a carry into the next byte.
 inline int scanRow(const std::uint8_t *r, int x, int n, bool nonZero)
 {
     constexpr std::uint64_t LOW7 = 0x7f7f7f7f7f7f7f7fULL, TOP = 0x8080808080808080ULL;
@@ -249,79 +222,92 @@ inline int scanRow(const std::uint8_t *r, int x, int n, bool nonZero)
     return x;
 }
 
-// The candidate runs (maximal horizontal runs of candidates) in raster order,
-// with a union-find forest over them: the representative of a component is
-// its first run, which holds the component's first pixel.
-struct CandidateRuns {
-    std::vector<int> start, end;   // pixels start .. end-1
-    std::vector<int> parent;       // an earlier run of the same component, or the run itself
-    std::vector<std::uint8_t> spoiled;
+// True when a pixel of v[lo .. hi] has the value c and is no candidate.
+inline bool beatenEqual(const int *v, const std::uint8_t *cand, int lo, int hi, int c)
+{
+    int found = 0;
+    for (int x = lo; x <= hi; ++x) found |= (v[x] == c) & (cand[x] ^ 1);
+    return found != 0;
+}
 
-    void add(int s, int e, std::uint8_t spoil)
-    {
-        parent.push_back(static_cast<int>(start.size()));
-        start.push_back(s);
-        end.push_back(e);
-        spoiled.push_back(spoil);
-    }
+// The candidate runs of an image in raster order, labelled: after
+// findExtremalZones, every run's parent is its extremum's number (1, 2, ...
+// in raster order of the extremum's first pixel) or 0 when the run's zone is
+// no extremum.
+struct ExtremalRuns {
+    std::unique_ptr<Run[]> runs;
+    int count = 0;    // runs listed
+    int extrema = 0;  // extrema numbered
 };
 
-// Labels the candidate mask run by run: each run is joined to the runs of the
-// row above that touch it (diagonals included), found by walking both rows'
-// run lists side by side; then every run's parent is resolved to its
-// component's first run, which collects the component's spoiling.
 template <Extremum E>
-void findExtremalZones(const Image *img, std::uint8_t *flag, CandidateRuns &runs)
+void findExtremalZones(const Image *img, ExtremalRuns &out)
 {
     const int *v = img->bands[0];
     const int ncols = img->ncols, nrows = img->nrows;
-    markCandidates<E>(v, flag, ncols, nrows);
-    markSpoiled(v, flag, ncols, nrows);
-
+    out.runs = runStore(ncols, nrows);
+    Run *runs = out.runs.get();
+    // Three rows of row-wise extremes and of candidates, indexed by row mod 3.
+    std::vector<int> hbuf = px::buffer<int>(3 * static_cast<std::size_t>(ncols));
+    std::vector<std::uint8_t> cbuf = px::buffer<std::uint8_t>(3 * static_cast<std::size_t>(ncols));
+    auto hrow = [&](int y) { return hbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
+    auto crow = [&](int y) { return cbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
+    auto vrow = [&](int y) { return v + static_cast<std::size_t>(y) * ncols; };
+    auto candidates = [&](int y) {
+        const int *hc = hrow(y);
+        candidateRow<E>(vrow(y), y > 0 ? hrow(y - 1) : hc, hc, y + 1 < nrows ? hrow(y + 1) : hc, crow(y), ncols);
+    };
+    // Whether each run touches an equal-valued beaten pixel, by run index.
+    std::vector<std::uint8_t> spoiled = px::buffer<std::uint8_t>(0);
     try {
-        int above = 0, aboveEnd = 0;  // run indices of the previous row
-        for (int y = 0; y < nrows; ++y) {
-            const int row = y * ncols;
-            const int first = static_cast<int>(runs.start.size());
-            const std::uint8_t *r = flag + row;
-            for (int x = scanRow(r, 0, ncols, true); x < ncols;) {
-                const int x1 = scanRow(r, x, ncols, false);
-                std::uint8_t spoil = 0;
-                for (int i = x; i < x1; ++i) spoil |= r[i];
-                const int k = static_cast<int>(runs.start.size());
-                runs.add(row + x, row + x1, spoil & SPOILED);
-                // Runs above that end before x - 1 touch no later run either.
-                const int s = row + x - ncols, e = row + x1 - ncols;  // the run moved one row up
-                while (above < aboveEnd && runs.end[above] < s) ++above;
-                for (int j = above; j < aboveEnd && runs.start[j] <= e; ++j) unite(runs.parent.data(), k, j);
-                x = scanRow(r, x1, ncols, true);
-            }
-            above = first;
-            aboveEnd = static_cast<int>(runs.start.size());
-        }
-    } catch (const std::exception &) {  // the run lists could not grow
+        spoiled.reserve(static_cast<std::size_t>(nrows) * ((static_cast<std::size_t>(ncols) + 1) / 2));
+    } catch (const std::exception &) {
         px::dieOutOfMemory();
     }
-    const int nruns = static_cast<int>(runs.start.size());
-    for (int k = 0; k < nruns; ++k) {
-        const int r = runs.parent[k] == k ? k : runs.parent[runs.parent[k]];
-        runs.parent[k] = r;
-        runs.spoiled[r] |= runs.spoiled[k];
-    }
-}
 
-// Replaces every run's parent by its component's label: 1, 2, ... for the
-// unspoiled components in raster order of their first pixel, 0 for the others.
-// Returns the number of labels.
-int labelExtremalRuns(CandidateRuns &runs)
-{
-    int count = 0;
-    const int nruns = static_cast<int>(runs.start.size());
-    for (int k = 0; k < nruns; ++k) {
-        const int r = runs.parent[k];
-        runs.parent[k] = r == k ? (runs.spoiled[k] ? 0 : ++count) : runs.parent[r];
+    rowExtremes<E>(vrow(0), hrow(0), ncols);
+    if (nrows > 1) rowExtremes<E>(vrow(1), hrow(1), ncols);
+    candidates(0);
+    int nruns = 0, above = 0, aboveEnd = 0;  // run indices of the previous row
+    for (int y = 0; y < nrows; ++y) {
+        if (y + 1 < nrows) {
+            if (y + 2 < nrows) rowExtremes<E>(vrow(y + 2), hrow(y + 2), ncols);
+            candidates(y + 1);
+        }
+        const int *vc = vrow(y);
+        const std::uint8_t *cc = crow(y);
+        const int row = y * ncols, first = nruns;
+        for (int x = scanRow(cc, 0, ncols, true); x < ncols;) {
+            const int x1 = scanRow(cc, x, ncols, false);
+            const int c = vc[x];
+            // The pixels beside the run in its own row are no candidates.
+            bool spoil = (x > 0 && vc[x - 1] == c) || (x1 < ncols && vc[x1] == c);
+            const int lo = std::max(x - 1, 0), hi = std::min(x1, ncols - 1);
+            if (!spoil && y > 0) spoil = beatenEqual(vrow(y - 1), crow(y - 1), lo, hi, c);
+            if (!spoil && y + 1 < nrows) spoil = beatenEqual(vrow(y + 1), crow(y + 1), lo, hi, c);
+            runs[nruns] = Run{row + x, row + x1, nruns};
+            spoiled.push_back(spoil);
+            joinRunAbove(runs, nruns, above, aboveEnd, ncols);
+            ++nruns;
+            x = scanRow(cc, x1, ncols, true);
+        }
+        above = first;
+        aboveEnd = nruns;
     }
-    return count;
+    // Every run's parent becomes its representative, which collects the
+    // spoiling of its set; then the unspoiled sets are numbered.
+    for (int k = 0; k < nruns; ++k) {
+        const int r = runs[k].parent == k ? k : runs[runs[k].parent].parent;
+        runs[k].parent = r;
+        spoiled[r] |= spoiled[k];
+    }
+    int count = 0;
+    for (int k = 0; k < nruns; ++k) {
+        const int r = runs[k].parent;
+        runs[k].parent = r == k ? (spoiled[k] ? 0 : ++count) : runs[r].parent;
+    }
+    out.count = nruns;
+    out.extrema = count;
 }
 
 template <Extremum E>
@@ -329,13 +315,13 @@ Image *regionalExtrema(Image *img)
 {
     announceLabelling();
     Image *out = px::newImage(1, PX_GREY_INT, img->ncols, img->nrows);
-    std::vector<std::uint8_t> flag = px::buffer<std::uint8_t>(static_cast<std::size_t>(img->npixels));
-    CandidateRuns runs;
-    findExtremalZones<E>(img, flag.data(), runs);
-    labelExtremalRuns(runs);
+    ExtremalRuns zones;
+    findExtremalZones<E>(img, zones);
     int *o = out->bands[0];
-    for (std::size_t k = 0; k < runs.start.size(); ++k)
-        if (runs.parent[k] > 0) std::fill(o + runs.start[k], o + runs.end[k], 1);
+    for (int k = 0; k < zones.count; ++k) {
+        const Run &r = zones.runs[k];
+        if (r.parent > 0) std::fill(o + r.start, o + r.end, 1);
+    }
     out->maxValue = 1;
     return out;
 }
@@ -348,24 +334,22 @@ Roots *regionalExtremaAsRoots(Image *img)
 {
     announceLabelling();  // the extrema image
     announceLabelling();  // its labelling into extrema
-    std::vector<std::uint8_t> flag = px::buffer<std::uint8_t>(static_cast<std::size_t>(img->npixels));
-    CandidateRuns runs;
-    findExtremalZones<E>(img, flag.data(), runs);
-    labelExtremalRuns(runs);
-    const std::size_t nruns = runs.start.size();
+    ExtremalRuns zones;
+    findExtremalZones<E>(img, zones);
+    const Run *runs = zones.runs.get();
     int nseeds = 0;
-    for (std::size_t k = 0; k < nruns; ++k)
-        if (runs.parent[k] > 0) nseeds += runs.end[k] - runs.start[k];
+    for (int k = 0; k < zones.count; ++k)
+        if (runs[k].parent > 0) nseeds += runs[k].end - runs[k].start;
 
     Roots *seeds = static_cast<Roots *>(std::calloc(1, sizeof(Roots)));
     if (!seeds) px::dieOutOfMemory();
     ifAllocateRoots(seeds, nseeds);
     const int *v = img->bands[0];
     int i = 0;
-    for (std::size_t k = 0; k < nruns; ++k) {
-        const int l = runs.parent[k];
+    for (int k = 0; k < zones.count; ++k) {
+        const int l = runs[k].parent;
         if (l <= 0) continue;
-        for (int p = runs.start[k]; p < runs.end[k]; ++p, ++i) {
+        for (int p = runs[k].start; p < runs[k].end; ++p, ++i) {
             seeds->pixel[i] = p;
             seeds->label[i] = l;
             seeds->cost[i] = v[p];
@@ -438,13 +422,40 @@ void ifLabelImage(Image *bin, Image *label)
         label->maxValue = 0;
         return;
     }
-    int *parent = label->bands[0];  // the sets are built in the label band itself
+    // bin is read in full before label is written, so both may be one image.
     const int *b = bin->bands[0];
+    std::unique_ptr<Run[]> store = runStore(ncols, nrows);
+    Run *runs = store.get();
+    std::vector<int> rowFirst = px::buffer<int>(static_cast<std::size_t>(nrows) + 1);  // first run of each row
+    std::vector<std::uint64_t> bits = px::buffer<std::uint64_t>((static_cast<std::size_t>(ncols) + 63) / 64);
+    int nruns = 0, above = 0;
     for (int y = 0; y < nrows; ++y) {
-        if (y > 0) linkObjectRow<true>(b, parent, y, ncols);
-        else linkObjectRow<false>(b, parent, y, ncols);
+        const int row = y * ncols;
+        rowFirst[y] = nruns;
+        objectBits(b + row, ncols, bits.data());
+        for (int x = nextBit(bits.data(), 0, ncols, true); x < ncols;) {
+            const int x1 = nextBit(bits.data(), x, ncols, false);
+            runs[nruns] = Run{row + x, row + x1, nruns};
+            joinRunAbove(runs, nruns, above, rowFirst[y], ncols);
+            ++nruns;
+            x = nextBit(bits.data(), x1, ncols, true);
+        }
+        above = rowFirst[y];
     }
-    label->maxValue = numberSets(parent, bin->npixels);
+    rowFirst[nrows] = nruns;
+    label->maxValue = numberRuns(runs, nruns);
+
+    int *lab = label->bands[0];
+    for (int y = 0; y < nrows; ++y) {
+        int *o = lab + static_cast<std::size_t>(y) * ncols;
+        int x = y * ncols;
+        for (int k = rowFirst[y]; k < rowFirst[y + 1]; ++k) {
+            std::fill(lab + x, lab + runs[k].start, 0);
+            std::fill(lab + runs[k].start, lab + runs[k].end, runs[k].parent);
+            x = runs[k].end;
+        }
+        std::fill(lab + x, o + ncols, 0);
+    }
 }
 
 // Marks the flat zones that hold a seed. The marks depend only on which zones
