@@ -157,11 +157,48 @@ ImagePtr randomImage(std::mt19937 &rng, int ncols, int nrows, int levels, int ty
     return img;
 }
 
+// Random horizontal runs of random lengths (up to maxRun) and values in
+// 0 .. levels-1, each row a random shift of the previous one or a fresh row,
+// so that plateaus span rows and run ends fall anywhere in a 64-pixel word.
+ImagePtr plateauImage(std::mt19937 &rng, int ncols, int nrows, int levels, int maxRun, int type = PX_GREY_INT)
+{
+    ImagePtr img(pxCreateImage(1, type, ncols, nrows));
+    std::uniform_int_distribution<int> value(0, levels - 1), length(1, maxRun), coin(0, 3);
+    for (int y = 0; y < nrows; ++y) {
+        int *row = img->bands[0] + y * ncols;
+        if (y > 0 && coin(rng) > 0) {
+            const int shift = coin(rng) - 1;  // -1 .. 2
+            const int *prev = row - ncols;
+            for (int x = 0; x < ncols; ++x) row[x] = prev[std::clamp(x + shift, 0, ncols - 1)];
+            continue;
+        }
+        for (int x = 0; x < ncols;) {
+            const int v = value(rng), e = std::min(ncols, x + length(rng));
+            for (; x < e; ++x) row[x] = v;
+        }
+    }
+    int top = 0;
+    for (int p = 0; p < img->npixels; ++p) top = std::max(top, img.at(p));
+    img->maxValue = top;
+    return img;
+}
+
 ImagePtr readData(const std::string &name)
 {
     Image *img = nullptr;
     pxReadImage(dataPath(name).c_str(), &img);
     return ImagePtr(img);
+}
+
+// Every grey image of data/, and each band of the colour one.
+std::vector<std::pair<std::string, ImagePtr>> dataImages()
+{
+    std::vector<std::pair<std::string, ImagePtr>> out;
+    for (const char *name : {"camera.pgm", "cell.pgm", "coins.pgm", "horse.pgm"}) out.emplace_back(name, readData(name));
+    ImagePtr colour = readData("chelsea.ppm");
+    for (int band = 0; band < 3; ++band)
+        out.emplace_back("chelsea.ppm band " + std::to_string(band), ImagePtr(pxCopyBand(colour.get(), PX_GREY8, band)));
+    return out;
 }
 
 // Runs f with standard output captured and returns what it printed.
@@ -245,32 +282,59 @@ TEST(ConnectedLabelling, BranchesMeetingLaterShareTheFirstBranchLabel)
     EXPECT_EQ(lab->maxValue, 1);
 }
 
+// The label image is written in full, so stale labels on entry or the mask
+// itself as label image give the same result.
+void expectLabelsMatchFlood(const Image *bin, const std::string &what)
+{
+    SCOPED_TRACE(what);
+    int count = 0;
+    std::vector<int> expected = bfsLabels(bin, &count);
+    ImagePtr lab(pxCreateImage(1, PX_GREY_INT, bin->ncols, bin->nrows));
+    std::string out = capturedStdout([&] { ifLabelImage(const_cast<Image *>(bin), lab.get()); });
+    ASSERT_EQ(out, "in ifLabelImage\n");
+    ASSERT_EQ(bandValues(lab.get()), expected);
+    ASSERT_EQ(lab->maxValue, count);
+    for (int p = 0; p < lab->npixels; ++p) lab.at(p) = 7 - p % 5;
+    ImagePtr same(pxCopyImage(const_cast<Image *>(bin)));
+    capturedStdout([&] {
+        ifLabelImage(const_cast<Image *>(bin), lab.get());
+        ifLabelImage(same.get(), same.get());
+    });
+    ASSERT_EQ(bandValues(lab.get()), expected);
+    ASSERT_EQ(bandValues(same.get()), expected);
+    ASSERT_EQ(same->maxValue, count);
+}
+
 TEST(ConnectedLabelling, MatchesBreadthFirstFloodOnRandomAndRealMasks)
 {
     std::mt19937 rng(7);
-    const int sizes[][2] = {{1, 1}, {1, 9}, {9, 1}, {2, 2}, {5, 7}, {31, 17}, {64, 48}};
-    for (auto &s : sizes)
+    // Widths around the 64-pixel words in which rows are scanned, single rows
+    // and single columns included.
+    const int sizes[][2] = {{1, 1}, {1, 9}, {9, 1}, {2, 2}, {5, 7}, {31, 17}, {64, 48},
+                            {63, 5}, {65, 6}, {128, 3}, {131, 9}, {200, 1}, {1, 200}};
+    for (auto &s : sizes) {
+        const std::string size = std::to_string(s[0]) + "x" + std::to_string(s[1]);
         for (int density : {20, 45, 60, 85}) {
             ImagePtr bin(pxCreateImage(1, PX_GREY_INT, s[0], s[1]));
             std::uniform_int_distribution<int> d(0, 99);
             for (int p = 0; p < bin->npixels; ++p) bin.at(p) = d(rng) < density ? 1 + d(rng) % 3 : -(d(rng) % 2);
-            int count = 0;
-            std::vector<int> expected = bfsLabels(bin.get(), &count);
-            ImagePtr lab(pxCreateImage(1, PX_GREY_INT, s[0], s[1]));
-            capturedStdout([&] { ifLabelImage(bin.get(), lab.get()); });
-            ASSERT_EQ(bandValues(lab.get()), expected) << s[0] << "x" << s[1] << " density " << density;
-            ASSERT_EQ(lab->maxValue, count);
+            expectLabelsMatchFlood(bin.get(), size + " density " + std::to_string(density));
         }
-    for (const char *name : {"camera.pgm", "coins.pgm", "horse.pgm"})
-        for (int level : {60, 128}) {
-            ImagePtr img = readData(name);
+        // Long runs: object where a plateau image is odd, with INT_MIN and
+        // INT_MAX among the values.
+        for (int maxRun : {3, 40, 150}) {
+            ImagePtr bin = plateauImage(rng, s[0], s[1], 5, maxRun);
+            for (int p = 0; p < bin->npixels; ++p) {
+                const int v = bin.at(p);
+                bin.at(p) = v == 4 ? INT_MIN : v == 3 ? INT_MAX : (v % 2 ? v : -v);
+            }
+            expectLabelsMatchFlood(bin.get(), size + " runs " + std::to_string(maxRun));
+        }
+    }
+    for (auto &[name, img] : dataImages())
+        for (int level : {1, 60, 128, 129, 200}) {
             ImagePtr bin(pxThreshold(img.get(), PX_GREY8, level, 255));
-            int count = 0;
-            std::vector<int> expected = bfsLabels(bin.get(), &count);
-            ImagePtr lab(pxCreateImage(1, PX_GREY_INT, img->ncols, img->nrows));
-            capturedStdout([&] { ifLabelImage(bin.get(), lab.get()); });
-            ASSERT_EQ(bandValues(lab.get()), expected) << name << " " << level;
-            ASSERT_EQ(lab->maxValue, count);
+            expectLabelsMatchFlood(bin.get(), name + " level " + std::to_string(level));
         }
 }
 
@@ -382,6 +446,25 @@ TEST(RegionalExtrema, MatchDefinitionAndIftProcedureOnRandomPlateaus)
                 SCOPED_TRACE(std::to_string(s[0]) + "x" + std::to_string(s[1]) + " levels " + std::to_string(levels));
                 expectExtremaMatch(img.get());
             }
+    // Plateaus spanning rows and run ends anywhere in a 64-pixel word; 16-bit
+    // images, and integer images reaching both ends of the int range (only the
+    // definition can follow those).
+    const int wide[][2] = {{64, 6}, {65, 5}, {130, 9}, {200, 1}, {1, 200}};
+    for (auto &s : wide)
+        for (int maxRun : {2, 9, 70}) {
+            SCOPED_TRACE(std::to_string(s[0]) + "x" + std::to_string(s[1]) + " runs " + std::to_string(maxRun));
+            ImagePtr img = plateauImage(rng, s[0], s[1], 4, maxRun);
+            expectExtremaMatch(img.get());
+            ImagePtr deep = plateauImage(rng, s[0], s[1], 3, maxRun, PX_GREY16);
+            for (int p = 0; p < deep->npixels; ++p) deep.at(p) *= 32767;
+            deep->maxValue = 65534;
+            expectExtremaMatch(deep.get());
+            ImagePtr wideRange = plateauImage(rng, s[0], s[1], 3, maxRun);
+            for (int p = 0; p < wideRange->npixels; ++p)
+                wideRange.at(p) = wideRange.at(p) == 0 ? INT_MIN : wideRange.at(p) == 1 ? -1 : INT_MAX;
+            wideRange->maxValue = INT_MAX;
+            expectExtremaMatch(wideRange.get(), false);
+        }
     // 8-bit images touching both ends of the range.
     for (int rep = 0; rep < 4; ++rep) {
         ImagePtr img = randomImage(rng, 23, 19, 2, PX_GREY8);
@@ -402,14 +485,10 @@ TEST(RegionalExtrema, NegativeValuesFollowTheDefinition)
 
 TEST(RegionalExtrema, MatchDefinitionAndIftProcedureOnRealImages)
 {
-    for (const char *name : {"camera.pgm", "coins.pgm", "cell.pgm", "horse.pgm"}) {
+    for (auto &[name, img] : dataImages()) {
         SCOPED_TRACE(name);
-        ImagePtr img = readData(name);
         expectExtremaMatch(img.get());
     }
-    ImagePtr colour = readData("chelsea.ppm");
-    ImagePtr green(pxCopyBand(colour.get(), PX_GREY8, 1));
-    expectExtremaMatch(green.get());
 }
 
 // ---- Label utilities ------------------------------------------------------------
