@@ -33,11 +33,13 @@ Image *source(int which)
     return images[which];
 }
 
-Image *thresholded(int which)
+// The source's pixels at or above `level`, for the two levels benchmarked.
+Image *thresholded(int which, int level)
 {
-    static Image *images[2] = {nullptr, nullptr};
-    if (!images[which]) images[which] = pxThreshold(source(which), PX_GREY8, 128, 255);
-    return images[which];
+    static Image *images[2][2] = {{nullptr, nullptr}, {nullptr, nullptr}};
+    Image *&img = images[which][level == 129];
+    if (!img) img = pxThreshold(source(which), PX_GREY8, level, 255);
+    return img;
 }
 
 void setRate(benchmark::State &state, const Image *img)
@@ -46,22 +48,24 @@ void setRate(benchmark::State &state, const Image *img)
         benchmark::Counter(img->npixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void BM_RegionalMaxima(benchmark::State &state)
+template <Image *(*Operator)(Image *)>
+void BM_RegionalExtrema(benchmark::State &state)
 {
     Image *img = source(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        Image *reg = ifRegionalMaxima(img);
+        Image *reg = Operator(img);
         benchmark::DoNotOptimize(reg->bands[0][0]);
         pxReleaseImage(&reg);
     }
     setRate(state, img);
 }
 
-void BM_RegionalMaximaAsRoots(benchmark::State &state)
+template <Roots *(*Operator)(Image *)>
+void BM_RegionalExtremaAsRoots(benchmark::State &state)
 {
     Image *img = source(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        Roots *r = ifRegionalMaximaAsRoots(img);
+        Roots *r = Operator(img);
         benchmark::DoNotOptimize(r->count);
         ifReleaseRoots(r);
         std::free(r);
@@ -71,7 +75,7 @@ void BM_RegionalMaximaAsRoots(benchmark::State &state)
 
 void BM_LabelImage(benchmark::State &state)
 {
-    Image *bin = thresholded(static_cast<int>(state.range(0)));
+    Image *bin = thresholded(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     Image *lab = pxCreateImage(1, PX_GREY_INT, bin->ncols, bin->nrows);
     for (auto _ : state) {
         state.PauseTiming();
@@ -115,9 +119,21 @@ void images(benchmark::internal::Benchmark *b)
     b->ArgName("image")->Arg(TILED)->Arg(UPSCALED);
 }
 
-BENCHMARK(BM_RegionalMaxima)->Apply(images)->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RegionalMaximaAsRoots)->Apply(images)->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LabelImage)->Apply(images)->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+// Every labelling and extrema operator on both images:
+//   bench_regions --benchmark_filter='Label|Regional'
+BENCHMARK(BM_RegionalExtrema<ifRegionalMaxima>)->Name("BM_RegionalMaxima")->Apply(images)
+    ->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RegionalExtrema<ifRegionalMinima>)->Name("BM_RegionalMinima")->Apply(images)
+    ->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RegionalExtremaAsRoots<ifRegionalMaximaAsRoots>)->Name("BM_RegionalMaximaAsRoots")->Apply(images)
+    ->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RegionalExtremaAsRoots<ifRegionalMinimaAsRoots>)->Name("BM_RegionalMinimaAsRoots")->Apply(images)
+    ->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LabelImage)
+    ->ArgNames({"image", "level"})
+    ->ArgsProduct({{TILED, UPSCALED}, {129, 128}})
+    ->Iterations(10)
+    ->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MorphDilate)
     ->ArgNames({"image", "r2"})
     ->ArgsProduct({{TILED, UPSCALED}, {1, 2, 8}})
