@@ -99,8 +99,11 @@ inline int findRoot(Run *runs, int k)
 // of the row above that touch it (diagonals included): those whose columns
 // meet start-1 .. end. above is the first run of that row not yet passed;
 // runs ending before start-1 touch no later run of this row either, so it
-// only moves forward. Sets are joined under the earlier representative.
-inline void joinRunAbove(Run *runs, int k, int &above, int aboveEnd, int ncols)
+// only moves forward. Sets are joined under the earlier representative, and
+// linked(child, root) is told of every representative, k included, that comes
+// to hang under another.
+template <class Linked>
+inline void joinRunAbove(Run *runs, int k, int &above, int aboveEnd, int ncols, Linked linked)
 {
     const int s = runs[k].start - ncols, e = runs[k].end - ncols;  // the run moved one row up
     while (above < aboveEnd && runs[above].end < s) ++above;
@@ -111,12 +114,15 @@ inline void joinRunAbove(Run *runs, int k, int &above, int aboveEnd, int ncols)
             root = r;
         } else if (r < root) {
             runs[root].parent = r;
+            linked(root, r);
             root = r;
         } else if (r > root) {
             runs[r].parent = root;
+            linked(r, root);
         }
     }
     runs[k].parent = root;
+    if (root != k) linked(k, root);
 }
 
 // Replaces every run's parent by the number of its set: sets numbered 1, 2,
@@ -126,8 +132,10 @@ int numberRuns(Run *runs, int nruns)
 {
     int count = 0;
     for (int k = 0; k < nruns; ++k) {
-        const int r = runs[k].parent;
-        runs[k].parent = r == k ? ++count : runs[r].parent;
+        const int r = runs[k].parent, isRoot = r == k;
+        count += isRoot;
+        const int inherited = runs[r].parent;
+        runs[k].parent = isRoot ? count : inherited;
     }
     return count;
 }
@@ -161,20 +169,30 @@ void objectBits(const int *row, int n, std::uint64_t *bits)
     }
 }
 
-// First position at or after x whose bit equals `set`, or n. The clear bits
-// past n stop a search for a clear bit at n.
-inline int nextBit(const std::uint64_t *bits, int x, int n, bool set)
+// Calls run(x0, x1) for every maximal run of set bits, columns x0 .. x1-1,
+// left to right. The bits where the mask changes are walked a word at a time,
+// so the loop turns once per run end rather than once per pixel, and a start
+// and an end alternate.
+template <class RunFn>
+inline void forEachRun(const std::uint64_t *bits, int n, RunFn run)
 {
-    if (x >= n) return n;
-    const std::uint64_t flip = set ? 0 : ~std::uint64_t(0);
-    int w = x >> 6;
-    std::uint64_t m = (bits[w] ^ flip) & (~std::uint64_t(0) << (x & 63));
     const int nwords = (n + 63) >> 6;
-    while (!m) {
-        if (++w >= nwords) return n;
-        m = bits[w] ^ flip;
+    std::uint64_t carry = 0;  // top bit of the previous word
+    int start = 0;
+    bool inside = false;
+    for (int w = 0; w < nwords; ++w) {
+        const std::uint64_t m = bits[w];
+        std::uint64_t change = m ^ ((m << 1) | carry);
+        carry = m >> 63;
+        while (change) {
+            const int x = (w << 6) + __builtin_ctzll(change);
+            change &= change - 1;
+            if (inside) run(start, x);
+            else start = x;
+            inside = !inside;
+        }
     }
-    return std::min(n, (w << 6) + __builtin_ctzll(m));
+    if (inside) run(start, n);  // the bits past n are clear, so only a run reaching n is open
 }
 
 // ---- Flat zones and regional extrema --------------------------------------
@@ -283,13 +301,13 @@ void findExtremalZones(const Image *img, ExtremalRuns &out)
         const int *hc = hrow(y);
         candidateRow<E>(vrow(y), y > 0 ? hrow(y - 1) : hc, hc, y + 1 < nrows ? hrow(y + 1) : hc, crow(y), ncols);
     };
-    // Whether each run touches an equal-valued beaten pixel, by run index.
-    std::vector<std::uint8_t> spoiled = px::buffer<std::uint8_t>(0);
-    try {
-        spoiled.reserve(static_cast<std::size_t>(nrows) * ((static_cast<std::size_t>(ncols) + 1) / 2));
-    } catch (const std::exception &) {
-        px::dieOutOfMemory();
-    }
+    // Whether each run touches an equal-valued beaten pixel, by run index; a
+    // representative collects the flags of the runs linked under it.
+    std::unique_ptr<std::uint8_t[]> spoiledStore(
+        new (std::nothrow) std::uint8_t[static_cast<std::size_t>(nrows) * ((static_cast<std::size_t>(ncols) + 1) / 2)]);
+    if (!spoiledStore) px::dieOutOfMemory();
+    std::uint8_t *spoiled = spoiledStore.get();
+    auto linked = [spoiled](int child, int root) { spoiled[root] |= spoiled[child]; };
 
     std::vector<std::uint64_t> bits = px::buffer<std::uint64_t>((static_cast<std::size_t>(ncols) + 63) / 64);
     const std::vector<std::uint8_t> allCandidates = px::buffer<std::uint8_t>(static_cast<std::size_t>(ncols), 1);
@@ -309,32 +327,30 @@ void findExtremalZones(const Image *img, ExtremalRuns &out)
                            *cb = y + 1 < nrows ? crow(y + 1) : allCandidates.data();
         packFlags(cc, ncols, bits.data());
         const int row = y * ncols;
-        for (int x = nextBit(bits.data(), 0, ncols, true); x < ncols;) {
-            const int x1 = nextBit(bits.data(), x, ncols, false);
+        forEachRun(bits.data(), ncols, [&](int x, int x1) {
             const int lo = std::max(x - 1, 0), hi = std::min(x1, ncols - 1);
             const int c = vc[x];
             // The pixels beside the run in its own row are no candidates.
-            spoiled.push_back((vc[lo] == c && lo < x) | (vc[hi] == c && hi >= x1) |
-                              beatenEqual(va, ca, vb, cb, lo, hi, c));
+            spoiled[nruns] = (vc[lo] == c && lo < x) | (vc[hi] == c && hi >= x1) |
+                             beatenEqual(va, ca, vb, cb, lo, hi, c);
             runs[nruns] = Run{row + x, row + x1, nruns};
-            joinRunAbove(runs, nruns, above, aboveEnd, ncols);
+            joinRunAbove(runs, nruns, above, aboveEnd, ncols, linked);
             ++nruns;
-            x = nextBit(bits.data(), x1, ncols, true);
-        }
+        });
         above = aboveEnd;
         aboveEnd = nruns;
     }
-    // Every run's parent becomes its representative, which collects the
-    // spoiling of its set; then the unspoiled sets are numbered.
-    for (int k = 0; k < nruns; ++k) {
-        const int r = runs[k].parent == k ? k : runs[runs[k].parent].parent;
-        runs[k].parent = r;
-        spoiled[r] |= spoiled[k];
-    }
+    // The unspoiled sets are numbered in run order of their representative;
+    // an earlier run already holds its number when a later one reads it.
+    // Written without branches: whether a run is a representative follows
+    // the image, not a pattern.
     int count = 0;
     for (int k = 0; k < nruns; ++k) {
         const int r = runs[k].parent;
-        runs[k].parent = r == k ? (spoiled[k] ? 0 : ++count) : runs[r].parent;
+        const int isRoot = r == k, kept = isRoot & (spoiled[k] ^ 1);
+        count += kept;
+        const int own = kept ? count : 0, inherited = runs[r].parent;
+        runs[k].parent = isRoot ? own : inherited;
     }
     out.count = nruns;
     out.extrema = count;
@@ -464,13 +480,11 @@ void ifLabelImage(Image *bin, Image *label)
         const int row = y * ncols;
         rowFirst[y] = nruns;
         objectBits(b + row, ncols, bits.data());
-        for (int x = nextBit(bits.data(), 0, ncols, true); x < ncols;) {
-            const int x1 = nextBit(bits.data(), x, ncols, false);
+        forEachRun(bits.data(), ncols, [&](int x, int x1) {
             runs[nruns] = Run{row + x, row + x1, nruns};
-            joinRunAbove(runs, nruns, above, rowFirst[y], ncols);
+            joinRunAbove(runs, nruns, above, rowFirst[y], ncols, [](int, int) {});
             ++nruns;
-            x = nextBit(bits.data(), x1, ncols, true);
-        }
+        });
         above = rowFirst[y];
     }
     rowFirst[nrows] = nruns;
