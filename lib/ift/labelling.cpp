@@ -40,6 +40,19 @@
 #include "../ift.h"
 #include "../pxImage/detail.h"
 
+// The window passes of the regional extrema are plain loops over int rows
+// that the compiler vectorises; on x86-64 Linux they are built a second time
+// for AVX2 (eight lanes and a native integer max), picked at load time when
+// the processor has it.
+#if defined(__x86_64__) && defined(__linux__) && defined(__has_attribute)
+#if __has_attribute(target_clones)
+#define WINDOW_PASS __attribute__((target_clones("avx2", "default")))
+#endif
+#endif
+#ifndef WINDOW_PASS
+#define WINDOW_PASS
+#endif
+
 namespace {
 
 // Printed once per labelling pass: the regional operators announce the
@@ -207,10 +220,16 @@ inline void forEachRun(const std::uint64_t *bits, int n, RunFn run)
 // candidate runs, spoil every run with an equal-valued beaten neighbour, and
 // keep the components without a spoiled run.
 //
-// One sweep does it all with three rows of working memory: a pixel is a
-// candidate when it equals the extreme of its 3 x 3 window, computed as the
-// extreme of three row-wise extremes of 3; row y's runs are handled once the
-// candidates of row y+1 are known, which is all the spoiling test needs.
+// The spoiling test is a window extreme too. Give every beaten pixel its
+// value as key and every candidate the weakest int (INT_MIN for maxima,
+// INT_MAX for minima). No neighbour of a candidate beats it, so the extreme
+// key of a candidate's 3 x 3 window equals the candidate's value exactly when
+// a beaten neighbour has that value, unless the value is the weakest int
+// itself; runs at that value take a direct look at their neighbours instead.
+//
+// One sweep does it all with three rows of working memory: window extremes
+// are extremes of three row-wise extremes of 3, and row y's runs are handled
+// once the candidates and keys of row y+1 are known.
 
 enum class Extremum { Minimum, Maximum };
 
@@ -222,7 +241,7 @@ inline int extreme(int a, int b)
 
 // h[x] = extreme of v[x-1 .. x+1], in-image pixels only.
 template <Extremum E>
-void rowExtremes(const int *v, int *h, int n)
+WINDOW_PASS void rowExtremes(const int *v, int *h, int n)
 {
     if (n == 1) {
         h[0] = v[0];
@@ -233,13 +252,46 @@ void rowExtremes(const int *v, int *h, int n)
     h[n - 1] = extreme<E>(v[n - 2], v[n - 1]);
 }
 
-// cand[x] = 1 when v[x] is the extreme of its window (the row-wise extremes of
-// the rows above, at and below; a missing row is passed as the middle one).
+// The weakest value: no pixel beats it.
 template <Extremum E>
-void candidateRow(const int *v, const int *ha, const int *hc, const int *hb, std::uint8_t *cand, int n)
+constexpr int weakest()
+{
+    return E == Extremum::Maximum ? INT_MIN : INT_MAX;
+}
+
+// cand[x] = 1 when v[x] is the extreme of its window (the row-wise extremes of
+// the rows above, at and below; a missing row is passed as the middle one),
+// and key[x] the pixel's spoiling key.
+template <Extremum E>
+WINDOW_PASS void candidateRow(const int *v, const int *ha, const int *hc, const int *hb, std::uint8_t *cand, int *key, int n)
+{
+    for (int x = 0; x < n; ++x) {
+        const bool isCandidate = v[x] == extreme<E>(extreme<E>(ha[x], hc[x]), hb[x]);
+        cand[x] = static_cast<std::uint8_t>(isCandidate);
+        key[x] = isCandidate ? weakest<E>() : v[x];
+    }
+}
+
+// spoil[x] = 1 for a candidate whose window (row-wise extremes of the keys
+// ka, kc, kb) holds a beaten pixel of its value, or whose value is the
+// weakest.
+template <Extremum E>
+WINDOW_PASS void spoilRow(const int *v, const std::uint8_t *cand, const int *ka, const int *kc, const int *kb,
+              std::uint8_t *spoil, int n)
 {
     for (int x = 0; x < n; ++x)
-        cand[x] = static_cast<std::uint8_t>(v[x] == extreme<E>(extreme<E>(ha[x], hc[x]), hb[x]));
+        spoil[x] = static_cast<std::uint8_t>(cand[x] & (v[x] == extreme<E>(extreme<E>(ka[x], kc[x]), kb[x])));
+}
+
+// True when a bit of bits[] is set among columns x0 .. x1-1 (x0 < x1).
+inline bool anyBit(const std::uint64_t *bits, int x0, int x1)
+{
+    const int w0 = x0 >> 6, w1 = (x1 - 1) >> 6;
+    const std::uint64_t low = ~std::uint64_t(0) << (x0 & 63), high = ~std::uint64_t(0) >> (63 - ((x1 - 1) & 63));
+    if (w0 == w1) return (bits[w0] & low & high) != 0;
+    std::uint64_t any = (bits[w0] & low) | (bits[w1] & high);
+    for (int w = w0 + 1; w < w1; ++w) any |= bits[w];
+    return any != 0;
 }
 
 // Bit x of bits[] set when flag[x] (0 or 1) is 1, for x in 0 .. n-1; the
@@ -291,15 +343,22 @@ void findExtremalZones(const Image *img, ExtremalRuns &out)
     const int ncols = img->ncols, nrows = img->nrows;
     out.runs = runStore(ncols, nrows);
     Run *runs = out.runs.get();
-    // Three rows of row-wise extremes and of candidates, indexed by row mod 3.
-    std::vector<int> hbuf = px::buffer<int>(3 * static_cast<std::size_t>(ncols));
-    std::vector<std::uint8_t> cbuf = px::buffer<std::uint8_t>(3 * static_cast<std::size_t>(ncols));
+    // Three rows of row-wise extremes of the values and of the keys, of keys
+    // and of candidates, indexed by row mod 3.
+    const std::size_t rowLength = static_cast<std::size_t>(ncols);
+    std::vector<int> hbuf = px::buffer<int>(3 * rowLength), kbuf = px::buffer<int>(3 * rowLength),
+                     hkbuf = px::buffer<int>(3 * rowLength);
+    std::vector<std::uint8_t> cbuf = px::buffer<std::uint8_t>(3 * rowLength), spoil = px::buffer<std::uint8_t>(rowLength);
     auto hrow = [&](int y) { return hbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
+    auto krow = [&](int y) { return kbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
+    auto hkrow = [&](int y) { return hkbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
     auto crow = [&](int y) { return cbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
     auto vrow = [&](int y) { return v + static_cast<std::size_t>(y) * ncols; };
     auto candidates = [&](int y) {
         const int *hc = hrow(y);
-        candidateRow<E>(vrow(y), y > 0 ? hrow(y - 1) : hc, hc, y + 1 < nrows ? hrow(y + 1) : hc, crow(y), ncols);
+        candidateRow<E>(vrow(y), y > 0 ? hrow(y - 1) : hc, hc, y + 1 < nrows ? hrow(y + 1) : hc, crow(y), krow(y),
+                        ncols);
+        rowExtremes<E>(krow(y), hkrow(y), ncols);
     };
     // Whether each run touches an equal-valued beaten pixel, by run index; a
     // representative collects the flags of the runs linked under it.
@@ -309,8 +368,9 @@ void findExtremalZones(const Image *img, ExtremalRuns &out)
     std::uint8_t *spoiled = spoiledStore.get();
     auto linked = [spoiled](int child, int root) { spoiled[root] |= spoiled[child]; };
 
-    std::vector<std::uint64_t> bits = px::buffer<std::uint64_t>((static_cast<std::size_t>(ncols) + 63) / 64);
-    const std::vector<std::uint8_t> allCandidates = px::buffer<std::uint8_t>(static_cast<std::size_t>(ncols), 1);
+    const std::size_t nwords = (rowLength + 63) / 64;
+    std::vector<std::uint64_t> bits = px::buffer<std::uint64_t>(nwords), spoilBits = px::buffer<std::uint64_t>(nwords);
+    const std::vector<std::uint8_t> allCandidates = px::buffer<std::uint8_t>(rowLength, 1);
     rowExtremes<E>(vrow(0), hrow(0), ncols);
     if (nrows > 1) rowExtremes<E>(vrow(1), hrow(1), ncols);
     candidates(0);
@@ -320,19 +380,28 @@ void findExtremalZones(const Image *img, ExtremalRuns &out)
             if (y + 2 < nrows) rowExtremes<E>(vrow(y + 2), hrow(y + 2), ncols);
             candidates(y + 1);
         }
-        // A missing row above or below is read as a row of candidates, which
-        // spoils nothing.
-        const int *vc = vrow(y), *va = y > 0 ? vrow(y - 1) : vc, *vb = y + 1 < nrows ? vrow(y + 1) : vc;
-        const std::uint8_t *cc = crow(y), *ca = y > 0 ? crow(y - 1) : allCandidates.data(),
-                           *cb = y + 1 < nrows ? crow(y + 1) : allCandidates.data();
+        const int *vc = vrow(y);
+        const std::uint8_t *cc = crow(y);
+        const int *hk = hkrow(y);
+        spoilRow<E>(vc, cc, y > 0 ? hkrow(y - 1) : hk, hk, y + 1 < nrows ? hkrow(y + 1) : hk, spoil.data(), ncols);
         packFlags(cc, ncols, bits.data());
+        packFlags(spoil.data(), ncols, spoilBits.data());
         const int row = y * ncols;
         forEachRun(bits.data(), ncols, [&](int x, int x1) {
-            const int lo = std::max(x - 1, 0), hi = std::min(x1, ncols - 1);
             const int c = vc[x];
-            // The pixels beside the run in its own row are no candidates.
-            spoiled[nruns] = (vc[lo] == c && lo < x) | (vc[hi] == c && hi >= x1) |
-                             beatenEqual(va, ca, vb, cb, lo, hi, c);
+            if (c != weakest<E>()) {
+                spoiled[nruns] = anyBit(spoilBits.data(), x, x1);
+            } else {
+                // A missing row above or below is read as a row of
+                // candidates, which spoils nothing; the pixels beside the run
+                // in its own row are no candidates.
+                const int lo = std::max(x - 1, 0), hi = std::min(x1, ncols - 1);
+                const int *va = y > 0 ? vrow(y - 1) : vc, *vb = y + 1 < nrows ? vrow(y + 1) : vc;
+                const std::uint8_t *ca = y > 0 ? crow(y - 1) : allCandidates.data(),
+                                   *cb = y + 1 < nrows ? crow(y + 1) : allCandidates.data();
+                spoiled[nruns] = (vc[lo] == c && lo < x) | (vc[hi] == c && hi >= x1) |
+                                 beatenEqual(va, ca, vb, cb, lo, hi, c);
+            }
             runs[nruns] = Run{row + x, row + x1, nruns};
             joinRunAbove(runs, nruns, above, aboveEnd, ncols, linked);
             ++nruns;
