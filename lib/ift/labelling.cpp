@@ -225,7 +225,8 @@ inline void forEachRun(const std::uint64_t *bits, int n, RunFn run)
 // INT_MAX for minima). No neighbour of a candidate beats it, so the extreme
 // key of a candidate's 3 x 3 window equals the candidate's value exactly when
 // a beaten neighbour has that value, unless the value is the weakest int
-// itself; runs at that value take a direct look at their neighbours instead.
+// itself; runs at that value (they can only be an extremum when they fill a
+// constant image) take a direct look at their neighbours instead.
 //
 // One sweep does it all with three rows of working memory: window extremes
 // are extremes of three row-wise extremes of 3, and row y's runs are handled

@@ -372,29 +372,32 @@ TEST(ConnectedLabelling, ConnectedComponentsToleratesNegativeValuesAndForeignSee
 
 TEST(RegionalExtrema, ConstantImagesAreOneMinimumAndOneMaximumAtEveryLevel)
 {
-    // Includes the 8-bit levels where a raised or lowered copy would clamp.
-    for (int type : {PX_GREY8, PX_GREY_INT})
-        for (int level : {0, 1, 77, 255}) {
-            ImagePtr img(pxCreateImage(1, type, 4, 3));
-            for (int p = 0; p < 12; ++p) img.at(p) = level;
-            img->maxValue = level;
-            for (bool maxima : {false, true}) {
-                RootsPtr roots;
-                ImagePtr reg;
-                capturedStdout([&] {
-                    reg = ImagePtr(maxima ? ifRegionalMaxima(img.get()) : ifRegionalMinima(img.get()));
-                    roots.r = maxima ? ifRegionalMaximaAsRoots(img.get()) : ifRegionalMinimaAsRoots(img.get());
-                });
-                SCOPED_TRACE(std::to_string(type) + " level " + std::to_string(level) + (maxima ? " max" : " min"));
-                EXPECT_EQ(bandValues(reg.get()), std::vector<int>(12, 1));
-                ASSERT_EQ(roots->count, 12);
-                for (int i = 0; i < 12; ++i) {
-                    EXPECT_EQ(roots->pixel[i], i);
-                    EXPECT_EQ(roots->label[i], 1);
-                    EXPECT_EQ(roots->cost[i], level);
-                }
+    // Includes the 8-bit levels where a raised or lowered copy would clamp,
+    // and the ends of the int range.
+    const int cases[][2] = {{PX_GREY8, 0},      {PX_GREY8, 1},      {PX_GREY8, 77},     {PX_GREY8, 255},
+                            {PX_GREY_INT, 0},   {PX_GREY_INT, 255}, {PX_GREY_INT, -3},
+                            {PX_GREY_INT, INT_MIN}, {PX_GREY_INT, INT_MAX}};
+    for (auto [type, level] : cases) {
+        ImagePtr img(pxCreateImage(1, type, 4, 3));
+        for (int p = 0; p < 12; ++p) img.at(p) = level;
+        img->maxValue = level;
+        for (bool maxima : {false, true}) {
+            RootsPtr roots;
+            ImagePtr reg;
+            capturedStdout([&] {
+                reg = ImagePtr(maxima ? ifRegionalMaxima(img.get()) : ifRegionalMinima(img.get()));
+                roots.r = maxima ? ifRegionalMaximaAsRoots(img.get()) : ifRegionalMinimaAsRoots(img.get());
+            });
+            SCOPED_TRACE(std::to_string(type) + " level " + std::to_string(level) + (maxima ? " max" : " min"));
+            EXPECT_EQ(bandValues(reg.get()), std::vector<int>(12, 1));
+            ASSERT_EQ(roots->count, 12);
+            for (int i = 0; i < 12; ++i) {
+                EXPECT_EQ(roots->pixel[i], i);
+                EXPECT_EQ(roots->label[i], 1);
+                EXPECT_EQ(roots->cost[i], level);
             }
         }
+    }
 }
 
 TEST(RegionalExtrema, PlateauTouchingALowerPixelIsNoMinimum)
