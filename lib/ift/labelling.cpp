@@ -23,11 +23,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <exception>
 #include <memory>
 #include <new>
-#include <type_traits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -264,7 +261,8 @@ constexpr int weakest()
 // the rows above, at and below; a missing row is passed as the middle one),
 // and key[x] the pixel's spoiling key.
 template <Extremum E>
-WINDOW_PASS void candidateRow(const int *v, const int *ha, const int *hc, const int *hb, std::uint8_t *cand, int *key, int n)
+WINDOW_PASS void candidateRow(const int *v, const int *ha, const int *hc, const int *hb, std::uint8_t *cand, int *key,
+                              int n)
 {
     for (int x = 0; x < n; ++x) {
         const bool isCandidate = v[x] == extreme<E>(extreme<E>(ha[x], hc[x]), hb[x]);
@@ -278,7 +276,7 @@ WINDOW_PASS void candidateRow(const int *v, const int *ha, const int *hc, const 
 // weakest.
 template <Extremum E>
 WINDOW_PASS void spoilRow(const int *v, const std::uint8_t *cand, const int *ka, const int *kc, const int *kb,
-              std::uint8_t *spoil, int n)
+                          std::uint8_t *spoil, int n)
 {
     for (int x = 0; x < n; ++x)
         spoil[x] = static_cast<std::uint8_t>(cand[x] & (v[x] == extreme<E>(extreme<E>(ka[x], kc[x]), kb[x])));
@@ -349,7 +347,8 @@ void findExtremalZones(const Image *img, ExtremalRuns &out)
     const std::size_t rowLength = static_cast<std::size_t>(ncols);
     std::vector<int> hbuf = px::buffer<int>(3 * rowLength), kbuf = px::buffer<int>(3 * rowLength),
                      hkbuf = px::buffer<int>(3 * rowLength);
-    std::vector<std::uint8_t> cbuf = px::buffer<std::uint8_t>(3 * rowLength), spoil = px::buffer<std::uint8_t>(rowLength);
+    std::vector<std::uint8_t> cbuf = px::buffer<std::uint8_t>(3 * rowLength);
+    std::vector<std::uint8_t> spoil = px::buffer<std::uint8_t>(rowLength);
     auto hrow = [&](int y) { return hbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
     auto krow = [&](int y) { return kbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
     auto hkrow = [&](int y) { return hkbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
@@ -430,10 +429,10 @@ template <Extremum E>
 Image *regionalExtrema(Image *img)
 {
     announceLabelling();
+    ExtremalRuns zones;
+    findExtremalZones<E>(img, zones);  // before the result exists, which a fatal error there would leak
     Image *out = px::newImage(1, PX_GREY_INT, img->ncols, img->nrows);
     preferHugePages(out->bands[0], static_cast<std::size_t>(out->npixels) * sizeof(int));
-    ExtremalRuns zones;
-    findExtremalZones<E>(img, zones);
     int *o = out->bands[0];
     for (int k = 0; k < zones.count; ++k) {
         const Run &r = zones.runs[k];

@@ -13,6 +13,7 @@
 #include <deque>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support.h"
@@ -194,10 +195,13 @@ ImagePtr readData(const std::string &name)
 std::vector<std::pair<std::string, ImagePtr>> dataImages()
 {
     std::vector<std::pair<std::string, ImagePtr>> out;
-    for (const char *name : {"camera.pgm", "cell.pgm", "coins.pgm", "horse.pgm"}) out.emplace_back(name, readData(name));
+    for (const char *name : {"camera.pgm", "cell.pgm", "coins.pgm", "horse.pgm"})
+        out.emplace_back(name, readData(name));
     ImagePtr colour = readData("chelsea.ppm");
-    for (int band = 0; band < 3; ++band)
-        out.emplace_back("chelsea.ppm band " + std::to_string(band), ImagePtr(pxCopyBand(colour.get(), PX_GREY8, band)));
+    for (int band = 0; band < 3; ++band) {
+        ImagePtr grey(pxCopyBand(colour.get(), PX_GREY8, band));
+        out.emplace_back("chelsea.ppm band " + std::to_string(band), std::move(grey));
+    }
     return out;
 }
 
