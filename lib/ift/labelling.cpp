@@ -460,6 +460,10 @@ Roots *regionalExtremaAsRoots(Image *img)
     Roots *seeds = static_cast<Roots *>(std::calloc(1, sizeof(Roots)));
     if (!seeds) px::dieOutOfMemory();
     ifAllocateRoots(seeds, nseeds);
+    const std::size_t bytes = static_cast<std::size_t>(nseeds) * sizeof(int);
+    preferHugePages(seeds->pixel, bytes);
+    preferHugePages(seeds->label, bytes);
+    preferHugePages(seeds->cost, bytes);
     const int *v = img->bands[0];
     int i = 0;
     for (int k = 0; k < zones.count; ++k) {
