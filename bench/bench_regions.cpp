@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <map>
+#include <utility>
 
 #include "bench_images.h"
 #include "ift.h"
@@ -33,11 +35,11 @@ Image *source(int which)
     return images[which];
 }
 
-// The source's pixels at or above `level`, for the two levels benchmarked.
+// The source's pixels at or above `level`.
 Image *thresholded(int which, int level)
 {
-    static Image *images[2][2] = {{nullptr, nullptr}, {nullptr, nullptr}};
-    Image *&img = images[which][level == 129];
+    static std::map<std::pair<int, int>, Image *> images;
+    Image *&img = images[{which, level}];
     if (!img) img = pxThreshold(source(which), PX_GREY8, level, 255);
     return img;
 }
