@@ -543,6 +543,9 @@ void ifLabelImage(Image *bin, Image *label)
         return;
     }
     // bin is read in full before label is written, so both may be one image.
+    // A label image fresh from pxCreateImage is untouched memory, and every
+    // pixel of it is written below.
+    preferHugePages(label->bands[0], static_cast<std::size_t>(label->npixels) * sizeof(int));
     const int *b = bin->bands[0];
     std::unique_ptr<Run[]> store = runStore(ncols, nrows);
     Run *runs = store.get();
