@@ -333,10 +333,13 @@ struct ExtremalRuns {
     std::unique_ptr<Run[]> runs;
     int count = 0;    // runs listed
     int extrema = 0;  // extrema numbered
+    int pixels = 0;   // pixels of all extrema
 };
 
-template <Extremum E>
-void findExtremalZones(const Image *img, ExtremalRuns &out)
+// Finds and numbers the extremal runs of img; extremal(run) is called for
+// each of them, in raster order, as soon as its number is known.
+template <Extremum E, class Extremal>
+void findExtremalZones(const Image *img, ExtremalRuns &out, Extremal extremal)
 {
     const int *v = img->bands[0];
     const int ncols = img->ncols, nrows = img->nrows;
@@ -413,33 +416,40 @@ void findExtremalZones(const Image *img, ExtremalRuns &out)
     // an earlier run already holds its number when a later one reads it.
     // Written without branches: whether a run is a representative follows
     // the image, not a pattern.
-    int count = 0;
+    int count = 0, pixels = 0;
     for (int k = 0; k < nruns; ++k) {
         const int r = runs[k].parent;
         const int isRoot = r == k, kept = isRoot & (spoiled[k] ^ 1);
         count += kept;
         const int own = kept ? count : 0, inherited = runs[r].parent;
-        runs[k].parent = isRoot ? own : inherited;
+        const int label = isRoot ? own : inherited;
+        runs[k].parent = label;
+        if (label > 0) {
+            pixels += runs[k].end - runs[k].start;
+            extremal(runs[k]);
+        }
     }
     out.count = nruns;
     out.extrema = count;
+    out.pixels = pixels;
 }
+
+// Releases an image when a fatal error unwinds past it.
+struct ImageRelease {
+    void operator()(Image *img) const { pxReleaseImage(&img); }
+};
 
 template <Extremum E>
 Image *regionalExtrema(Image *img)
 {
     announceLabelling();
-    ExtremalRuns zones;
-    findExtremalZones<E>(img, zones);  // before the result exists, which a fatal error there would leak
-    Image *out = px::newImage(1, PX_GREY_INT, img->ncols, img->nrows);
+    std::unique_ptr<Image, ImageRelease> out(px::newImage(1, PX_GREY_INT, img->ncols, img->nrows));
     preferHugePages(out->bands[0], static_cast<std::size_t>(out->npixels) * sizeof(int));
     int *o = out->bands[0];
-    for (int k = 0; k < zones.count; ++k) {
-        const Run &r = zones.runs[k];
-        if (r.parent > 0) std::fill(o + r.start, o + r.end, 1);
-    }
+    ExtremalRuns zones;
+    findExtremalZones<E>(img, zones, [o](const Run &r) { std::fill(o + r.start, o + r.end, 1); });
     out->maxValue = 1;
-    return out;
+    return out.release();
 }
 
 // Seeds on every pixel of every regional extremum, in raster order, labelled
@@ -451,11 +461,9 @@ Roots *regionalExtremaAsRoots(Image *img)
     announceLabelling();  // the extrema image
     announceLabelling();  // its labelling into extrema
     ExtremalRuns zones;
-    findExtremalZones<E>(img, zones);
+    findExtremalZones<E>(img, zones, [](const Run &) {});
     const Run *runs = zones.runs.get();
-    int nseeds = 0;
-    for (int k = 0; k < zones.count; ++k)
-        if (runs[k].parent > 0) nseeds += runs[k].end - runs[k].start;
+    const int nseeds = zones.pixels;
 
     Roots *seeds = static_cast<Roots *>(std::calloc(1, sizeof(Roots)));
     if (!seeds) px::dieOutOfMemory();
