@@ -219,6 +219,116 @@ double largestDistanceError(int ncols, int nrows, const std::vector<int> &pixels
     return worst;
 }
 
+// iftSkel written out plainly on the public queue.
+void referenceSkel(Image *img, Image *work, AdjacencyFn adjacency, WeightFn weight, PathCostFn pathCost,
+                   Roots *roots, int contourMode)
+{
+    const int n = img->npixels, ncols = img->ncols, nrows = img->nrows, nb = work->nbands;
+    const std::vector<int> pairs = pairsOf(adjacency);
+    const int k = static_cast<int>(pairs.size() / 2);
+    int *label = work->bands[nb - 4], *cost = work->bands[nb - 3], *pred = work->bands[nb - 2];
+    int *mark = work->bands[nb - 1];
+    const int B = ncols * ncols + nrows * nrows + 1, s = (ncols * ncols + nrows * nrows) / 1000;
+    QueueBuckets Q;
+    QueueElements A;
+    initQueue(&Q, B, &A, n);
+    std::vector<int> seedOf(n, -1);
+    for (int p = 0; p < n; ++p) {
+        label[p] = 0;
+        cost[p] = INT_MAX;
+        pred[p] = p;
+    }
+    auto enqueue = [&](int b, int p) {
+        if (A.bucketOf[p] == QUEUE_ABSENT) insertQueue(&Q, &A, b, p);
+        else updateQueue(&Q, &A, b, p);
+    };
+    for (int i = 0; i < roots->count; ++i) {
+        const int p = roots->pixel[i];
+        label[p] = roots->label[i];
+        cost[p] = contourMode ? roots->cost[i] : 0;
+        if (contourMode) seedOf[label[p]] = p;
+        enqueue(cost[p] % B, p);
+    }
+    auto neighbour = [&](int p, int j) {
+        const int x = p % ncols + pairs[2 * j], y = p / ncols + pairs[2 * j + 1];
+        return x < 0 || x >= ncols || y < 0 || y >= nrows ? -1 : y * ncols + x;
+    };
+    while (!isEmpty(&Q)) {
+        const int p = removeQueue(&Q, &A, Q.current);
+        for (int j = 0; j < k; ++j) {
+            const int q = neighbour(p, j);
+            if (q < 0) continue;
+            if (A.bucketOf[q] == QUEUE_DONE) {
+                if (pathCost(cost[q], weight(img, q, p) * s) != cost[p] || label[q] == label[p]) continue;
+                if (contourMode && img->bands[0][p] > 0) {
+                    bool adjacent = false;
+                    for (int i = 0; i < k; ++i) adjacent = adjacent || neighbour(seedOf[label[q]], i) == seedOf[label[p]];
+                    if (!adjacent) mark[p] = 255;
+                } else if (!contourMode && img->bands[0][p] == 0) {
+                    mark[p] = 255;
+                }
+                continue;
+            }
+            const int c = pathCost(cost[p], weight(img, p, q) * s);
+            if (c >= cost[q]) continue;
+            cost[q] = c;
+            label[q] = label[p];
+            pred[q] = p;
+            enqueue(c % B, q);
+        }
+    }
+    releaseQueue(&Q, &A);
+}
+
+// iftSkelReconstr written out plainly on the public queue, one bucket more
+// than the largest squared radius + 1.
+void referenceReconstr(Image *skel, Image *work)
+{
+    const int n = skel->npixels, ncols = skel->ncols, nrows = skel->nrows, nb = work->nbands;
+    int *root = work->bands[nb - 4], *mark = work->bands[nb - 1];
+    const int *v = skel->bands[0];
+    int top = 0;
+    for (int p = 0; p < n; ++p) top = std::max(top, v[p]);
+    const int N = top + 1;
+    QueueBuckets Q;
+    QueueElements A;
+    initQueue(&Q, N + 1, &A, n);
+    std::vector<int> dx(n, 10000), dy(n, 10000);
+    for (int p = 0; p < n; ++p) {
+        root[p] = 0;
+        if (v[p] >= 1) {
+            mark[p] = 255;
+            dx[p] = dy[p] = 0;
+            root[p] = p;
+            insertQueue(&Q, &A, N - v[p], p);
+        }
+    }
+    const std::vector<int> pairs = pairsOf(pxNeighborhood8Clockwise);
+    while (!isEmpty(&Q)) {
+        const int p = removeQueue(&Q, &A, Q.current);
+        for (int j = 0; j < 8; ++j) {
+            const int x = p % ncols + pairs[2 * j], y = p / ncols + pairs[2 * j + 1];
+            if (x < 0 || x >= ncols || y < 0 || y >= nrows) continue;
+            const int f = y * ncols + x;
+            if (A.bucketOf[f] == QUEUE_DONE) continue;
+            const int nx = dx[p] + std::abs(pairs[2 * j]), ny = dy[p] + std::abs(pairs[2 * j + 1]);
+            const int t = v[root[p]] - nx * nx - ny * ny;
+            if (t < 0) continue;
+            mark[f] = 255;
+            if (A.bucketOf[f] == QUEUE_ABSENT) insertQueue(&Q, &A, N - t, f);
+            else if (N - t < A.bucketOf[f]) updateQueue(&Q, &A, N - t, f);
+            else continue;
+            root[f] = root[p];
+            dx[f] = nx;
+            dy[f] = ny;
+        }
+    }
+    releaseQueue(&Q, &A);
+}
+
+int userEuclidean(Image *img, int p, int q) { return ifEuclideanDistance(img, p, q); }
+int userSum(int a, int w) { return a + w; }
+
 } // namespace
 
 TEST(EuclideanDistance, CentreSeedGivesSquaredDistancesOnFiveByFive)
@@ -289,19 +399,144 @@ TEST(EuclideanDistance, ExactFromOneSeedOrConvexShapesAndBoundedOtherwise)
     EXPECT_EQ(largestDistanceError(40, 40, disc), 0.0);
     EXPECT_EQ(largestDistanceError(40, 40, rect), 0.0);
 
-    // Scattered seeds: the propagated vector can miss the nearest seed by a
-    // little where Voronoi cells are thin. The largest error measured over
-    // these shapes is pinned.
-    std::mt19937 rng(99);
+    // Scattered seeds: the propagated vector can miss the nearest seed where
+    // a Voronoi cell narrows to less than a pixel, in about one pixel in three
+    // million here. The largest error over these shapes is pinned: 13.0384
+    // for an exact 13, one unit too much in the squared distance.
+    std::mt19937 rng(1);
     double worst = 0;
-    for (int trial = 0; trial < 60; ++trial) {
-        const int ncols = 20 + static_cast<int>(rng() % 30), nrows = 20 + static_cast<int>(rng() % 30);
+    for (int trial = 0; trial < 400; ++trial) {
+        const int ncols = 30 + static_cast<int>(rng() % 100), nrows = 30 + static_cast<int>(rng() % 100);
+        const int count = 2 + static_cast<int>(rng() % 30);
         std::vector<int> seeds;
-        const int count = 2 + static_cast<int>(rng() % 12);
         for (int i = 0; i < count; ++i) seeds.push_back(static_cast<int>(rng() % (ncols * nrows)));
         worst = std::max(worst, largestDistanceError(ncols, nrows, seeds));
     }
-    EXPECT_GE(worst, 0.0);
-    std::printf("WORST %.9f\n", worst);
-    EXPECT_LE(worst, 1.0);
+    EXPECT_NEAR(worst, std::sqrt(170.0) - 13, 1e-9);
+}
+
+TEST(EuclideanDistance, SkeletonMarksNeverFallOnSeedsOrOutsideTheDomain)
+{
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 20; ++trial) {
+        ImagePtr bin = randomBinary(rng, 25, 20, 0.75);
+        Roots seeds{};
+        ifDistTransfRoots(bin.get(), &seeds, 1);
+        for (int inner : {1, 0}) {
+            ImagePtr work(pxCreateImage(5, PX_WORK, 25, 20));
+            capturedStdout([&] { iftEuclideanSkel(bin.get(), work.get(), pxNeighborhood8, &seeds, inner, 1.0, 0); });
+            for (int i = 0; i < seeds.count; ++i)
+                if (inner) {
+                    EXPECT_EQ(work.at(seeds.pixel[i], 4), 0) << "seed " << seeds.pixel[i];
+                }
+            for (int p = 0; p < bin->npixels; ++p)
+                if (work.at(p, 4)) {
+                    EXPECT_EQ(bin.at(p) > 0, inner == 1) << p;
+                }
+        }
+        ifReleaseRoots(&seeds);
+    }
+    ImagePtr bin = makeImage(2, 1, {1, 1});
+    ImagePtr work(pxCreateImage(5, PX_WORK, 2, 1));
+    SeedSet seed({0}, {1}, {0});
+    EXPECT_EQ(capturedStdout([&] { iftEuclideanSkel(bin.get(), work.get(), pxNeighborhood8, seed.get(), 1, 0.5, 3); }),
+              "inner = 1; error = 0.500000; seedDist = 3\n");
+}
+
+TEST(EuclideanDistance, GeneralSkeletonIftMatchesThePlainVersion)
+{
+    struct Combination {
+        WeightFn weight;
+        PathCostFn cost;
+    };
+    const Combination combinations[] = {{ifWatershedMetric, ifPathCostSum}, {ifWatershedMetric, ifPathCostMax},
+                                        {ifEuclideanDistance, ifPathCostSum}, {userEuclidean, userSum}};
+    std::mt19937 rng(11);
+    for (int trial = 0; trial < 24; ++trial) {
+        // Small images have weight scale 0; 40 x 30 has scale 2.
+        const int ncols = trial % 2 ? 40 : 3 + static_cast<int>(rng() % 9), nrows = trial % 2 ? 30 : 3 + static_cast<int>(rng() % 9);
+        ImagePtr img(pxCreateImage(1, PX_GREY_INT, ncols, nrows));
+        for (int p = 0; p < img->npixels; ++p) img.at(p) = rng() % 3 ? static_cast<int>(rng() % 10) : 0;
+        Roots seeds{};
+        randomSeeds(rng, &seeds, img->npixels, 2 + static_cast<int>(rng() % 8));
+        for (int i = 0; i < seeds.count; ++i) seeds.cost[i] = static_cast<int>(rng() % 6);
+        for (const Combination &c : combinations)
+            for (AdjacencyFn adj : {pxNeighborhood4, pxNeighborhood8})
+                for (int contourMode : {0, 1}) {
+                    ImagePtr lib(pxCreateImage(5, PX_WORK, ncols, nrows)), ref(pxCreateImage(5, PX_WORK, ncols, nrows));
+                    iftSkel(img.get(), lib.get(), adj, c.weight, c.cost, &seeds, contourMode);
+                    referenceSkel(img.get(), ref.get(), adj, c.weight, c.cost, &seeds, contourMode);
+                    ASSERT_EQ(bandsOf(lib.get()), bandsOf(ref.get())) << trial << " mode " << contourMode;
+                }
+        ifReleaseRoots(&seeds);
+    }
+    // Scale 0: every arc weighs 0, so every pixel costs what its seed did.
+    ImagePtr img = makeImage(5, 5, {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9});
+    ImagePtr work(pxCreateImage(5, PX_WORK, 5, 5));
+    SeedSet seeds({0, 24}, {1, 2}, {4, 4});
+    iftSkel(img.get(), work.get(), pxNeighborhood4, ifWatershedMetric, ifPathCostSum, seeds.get(), 0);
+    EXPECT_EQ(bandValues(work.get(), 2), std::vector<int>(25, 0));
+}
+
+TEST(EuclideanDistance, ReconstructionFromSkeletonPixelsGivesTheirDiscs)
+{
+    ImagePtr skel(pxCreateImage(1, PX_GREY_INT, 9, 9));
+    skel.at(4 * 9 + 4) = 4;
+    ImagePtr work(pxCreateImage(5, PX_WORK, 9, 9));
+    EXPECT_EQ(capturedStdout([&] { iftSkelReconstr(skel.get(), work.get()); }), "nBuckets is 5\n");
+    for (int p = 0; p < 81; ++p) {
+        const int dx = p % 9 - 4, dy = p / 9 - 4;
+        EXPECT_EQ(work.at(p, 4), dx * dx + dy * dy <= 4 ? 255 : 0) << dx << "," << dy;
+    }
+    // Random skeletons against the plain version (pixels whose remaining
+    // value reaches 0 included).
+    std::mt19937 rng(3);
+    for (int trial = 0; trial < 30; ++trial) {
+        const int ncols = 1 + static_cast<int>(rng() % 20), nrows = 1 + static_cast<int>(rng() % 20);
+        ImagePtr s(pxCreateImage(1, PX_GREY_INT, ncols, nrows));
+        for (int p = 0; p < s->npixels; ++p) s.at(p) = rng() % 9 == 0 ? static_cast<int>(rng() % 30) - 3 : 0;
+        ImagePtr lib(pxCreateImage(5, PX_WORK, ncols, nrows)), ref(pxCreateImage(5, PX_WORK, ncols, nrows));
+        capturedStdout([&] { iftSkelReconstr(s.get(), lib.get()); });
+        referenceReconstr(s.get(), ref.get());
+        ASSERT_EQ(bandValues(lib.get(), 4), bandValues(ref.get(), 4)) << trial;
+        ASSERT_EQ(bandValues(lib.get(), 1), bandValues(ref.get(), 1)) << trial;
+    }
+}
+
+TEST(EuclideanDistance, ShortestPathReadsItsBandsWhateverTheBandCount)
+{
+    // A U-shaped corridor: from the top of the left arm to the top of the right.
+    ImagePtr bin = makeImage(5, 4, {1, 1, 0, 1, 1,
+                                    1, 1, 0, 1, 1,
+                                    1, 1, 0, 1, 1,
+                                    1, 1, 1, 1, 1});
+    ImagePtr out(pxCreateImage(1, PX_GREY_INT, 5, 4));
+    const std::string printed = capturedStdout([&] { ifEuclideanShortestPath(bin.get(), out.get(), 0, 4); });
+    EXPECT_EQ(printed, "inner = 1; error = 0.000000; seedDist = 0\npf saved\n");
+    EXPECT_EQ(out.at(0), 0) << "the source is not written";
+    EXPECT_GT(out.at(4), 0);
+    int written = 0;
+    for (int p = 0; p < 20; ++p) {
+        if (out.at(p)) {
+            EXPECT_GT(bin.at(p), 0) << p;
+        }
+        written += out.at(p) != 0;
+    }
+    EXPECT_GE(written, 6);
+
+    ImagePtr twoBands(pxCreateImage(2, PX_GREY_INT, 5, 4));
+    for (int p = 0; p < 20; ++p) {
+        twoBands.at(p, 0) = bin.at(p);
+        twoBands.at(p, 1) = 77;
+    }
+    ImagePtr out2(pxCreateImage(1, PX_GREY_INT, 5, 4));
+    capturedStdout([&] { ifEuclideanShortestPath(twoBands.get(), out2.get(), 0, 4); });
+    EXPECT_EQ(bandValues(out2.get()), bandValues(out.get()));
+
+    // Source equal to target, or a target out of reach: nothing written.
+    ImagePtr none(pxCreateImage(1, PX_GREY_INT, 5, 4));
+    EXPECT_EQ(capturedStdout([&] { ifEuclideanShortestPath(bin.get(), none.get(), 7, 7); }),
+              "inner = 1; error = 0.000000; seedDist = 0\npf saved\n");
+    capturedStdout([&] { ifEuclideanShortestPath(bin.get(), none.get(), 0, 2); });
+    EXPECT_EQ(bandValues(none.get()), std::vector<int>(20, 0));
 }
