@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <sys/mman.h>
 #include <vector>
 
 #include "../ift.h"
@@ -63,16 +64,54 @@ private:
 // INT_MAX, so a count clamped there names the same bucket for every cost.
 int clampBuckets(long long b) { return static_cast<int>(std::max(1LL, std::min<long long>(b, INT_MAX))); }
 
+// Per-pixel records of a large image, on huge pages when the system grants
+// them: the serving order jumps around the image, and with small pages nearly
+// every jump would also miss the TLB. Small arrays come from malloc. The
+// records are left uninitialised.
+template <class T>
+class RecordArray {
+public:
+    explicit RecordArray(std::size_t n)
+    {
+        constexpr std::size_t huge = std::size_t(2) << 20;
+        const std::size_t bytes = sizeof(T) * (n > 0 ? n : 1);
+        if (bytes < 4 * huge) {
+            data_ = static_cast<T *>(std::malloc(bytes));
+            if (!data_) px::dieOutOfMemory();
+            return;
+        }
+        size_ = (bytes + huge - 1) / huge * huge;
+        void *p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) px::dieOutOfMemory();
+        madvise(p, size_, MADV_HUGEPAGE);  // advice only: failure changes nothing
+        data_ = static_cast<T *>(p);
+    }
+    ~RecordArray()
+    {
+        if (size_) munmap(data_, size_);
+        else std::free(data_);
+    }
+    RecordArray(const RecordArray &) = delete;
+    RecordArray &operator=(const RecordArray &) = delete;
+    T &operator[](std::size_t i) { return data_[i]; }
+    T *data() { return data_; }
+
+private:
+    T *data_ = nullptr;
+    std::size_t size_ = 0;  // 0 for a malloc'd block
+};
+
 // ---- The lazy circular queue of the Euclidean operators -------------------
 
 // First-in first-out buckets of (pixel, cost) entries, each bucket a chain of
-// small chunks from one pool with a free list; a chunk is one cache line.
+// chunks from one pool with a free list. What waits next in a bucket lies in
+// one array, so the pixels to be served soon can be fetched ahead.
 class EntryBuckets {
 public:
     struct Entry {
         int pixel, cost;
     };
-    static constexpr int CHUNK = 8;
+    static constexpr int CHUNK = 64;
     static constexpr int NONE = -1;
 
     explicit EntryBuckets(int nbuckets) : bucket_(px::buffer<Bucket>(static_cast<std::size_t>(nbuckets))) {}
@@ -110,6 +149,17 @@ public:
         return e;
     }
 
+    // The pixel `ahead` places behind the front of bucket b when it lies in
+    // the front chunk, else -1.
+    int peek(int b, int ahead) const
+    {
+        const Bucket &k = bucket_[b];
+        if (k.head == NONE) return NONE;
+        const int pos = k.headPos + ahead;
+        const int end = k.head == k.tail ? k.tailPos : CHUNK;
+        return pos < end ? chunks_[k.head].entry[pos].pixel : NONE;
+    }
+
 private:
     struct Bucket {
         int head = NONE, tail = NONE, headPos = 0, tailPos = 0;
@@ -145,14 +195,26 @@ private:
     int free_ = NONE;
 };
 
-// What a pixel carries through the propagation.
-struct Cell {
-    int cost;
-    int dx, dy;
-    int done;
-};
-
 enum class Mode { Distance, TwoLabels, Skeleton };
+
+// Everything the propagation reads or writes about a pixel, in one record, so
+// that serving a pixel touches a line per row of its neighbourhood. A cost is
+// never negative, which leaves the sign for "done": a done pixel's field is
+// below every offer. The step sums of an accepted offer stay below 46341
+// (their squares sum below 2^31).
+struct CellBase {
+    int costDone;
+    std::uint16_t dx, dy;
+    int label, pred;
+};
+template <Mode M>
+struct Cell : CellBase {
+};
+template <>
+struct Cell<Mode::TwoLabels> : CellBase {
+    int label2;
+};
+constexpr int DONE_BIT = INT_MIN;
 
 // The result bands of each operator (see the header for their places).
 struct Layout {
@@ -203,13 +265,24 @@ template <Mode M>
 void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbuckets, const Layout &out,
                const std::vector<int> &seeds, const SkeletonRule &rule)
 {
+    // How many places ahead of the pixel served the next ones are fetched.
+    constexpr int PREFETCH_DISTANCE = 12;
     const int n = ncols * nrows;
-    std::vector<Cell> cells = px::buffer<Cell>(static_cast<std::size_t>(n),
-                                               Cell{IFT_INFINITY_MIN, UNREACHED_STEPS, UNREACHED_STEPS, 0});
+    using Record = Cell<M>;
+    RecordArray<Record> cells(static_cast<std::size_t>(n));
+    for (int p = 0; p < n; ++p) {
+        Record &c = cells[p];
+        c.costDone = IFT_INFINITY_MIN;
+        c.dx = c.dy = UNREACHED_STEPS;
+        c.label = out.label[p];
+        c.pred = out.pred[p];
+        if constexpr (M == Mode::TwoLabels) c.label2 = out.label2[p];
+    }
     EntryBuckets buckets(nbuckets);
     const FixedDivisor byBuckets(nbuckets), byCols(ncols);
     for (int p : seeds) {
-        cells[p] = Cell{0, 0, 0, 0};
+        cells[p].costDone = 0;
+        cells[p].dx = cells[p].dy = 0;
         buckets.push(0, {p, 0});
     }
     long long waiting = static_cast<long long>(seeds.size());
@@ -221,6 +294,7 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
         ay[j] = std::abs(table.dy[j]);
     }
     const int x0 = table.rx, x1 = ncols - table.rx, y0 = table.ry, y1 = nrows - table.ry;
+    Record *const base = cells.data();
     int current = 0;
 
     while (waiting > 0) {
@@ -229,61 +303,78 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
         int p;
         for (;;) {
             while (buckets.empty(current)) current = current + 1 == nbuckets ? 0 : current + 1;
+            const int ahead = buckets.peek(current, PREFETCH_DISTANCE);
+            if (ahead >= 0) {
+                // The records of the rows around a pixel served soon (edge
+                // rows fetch their own row again). Some equivalent spellings
+                // (lambdas among them) lose their prefetches under GCC 12:
+                // check the disassembly after changing this.
+                const Record *c = base + ahead;
+                const Record *up = ahead >= ncols ? c - ncols : c;
+                const Record *down = ahead + ncols < n ? c + ncols : c;
+                __builtin_prefetch(up - 1, 1);
+                __builtin_prefetch(up + 1, 1);
+                __builtin_prefetch(c - 1, 1);
+                __builtin_prefetch(c + 1, 1);
+                __builtin_prefetch(down - 1, 1);
+                __builtin_prefetch(down + 1, 1);
+            }
             const EntryBuckets::Entry e = buckets.pop(current);
-            const Cell &c = cells[e.pixel];
-            if (!c.done && c.cost == e.cost) {
+            if (cells[e.pixel].costDone == e.cost) {
                 p = e.pixel;
                 break;
             }
         }
         --waiting;
-        Cell &cp = cells[p];
-        cp.done = 1;
-        const int costP = cp.cost, dxP = cp.dx, dyP = cp.dy;
-        const int labelP = out.label[p];
-        const int label2P = M == Mode::TwoLabels ? out.label2[p] : 0;
+        Record &cp = cells[p];
+        const int costP = cp.costDone;
+        cp.costDone |= DONE_BIT;
+        const int dxP = cp.dx, dyP = cp.dy;
+        const int labelP = cp.label;
+        int label2P = 0;
+        if constexpr (M == Mode::TwoLabels) label2P = cp.label2;
         const int y = byCols.quotient(static_cast<std::uint32_t>(p)), x = p - y * ncols;
         const bool safe = x >= x0 && x < x1 && y >= y0 && y < y1;
 
         auto visit = [&](int j, int q) {
-            Cell &cq = cells[q];
+            Record &cq = cells[q];
             if constexpr (M == Mode::Skeleton) {
                 if (rule.inner ? rule.bin[q] <= 0 : rule.bin[q] != 0) return;
-                if (cq.done) {
+                if (cq.costDone < 0) {
                     // Is p where two fronts meet? Compare the vector q's seed
                     // would hand to p with p's own.
+                    const int costQ = cq.costDone & IFT_INFINITY_MIN;
                     const long long nx = static_cast<long long>(cq.dx) + ax[j], ny = static_cast<long long>(cq.dy) + ay[j];
                     const double d = std::fabs(std::sqrt(static_cast<double>(nx * nx + ny * ny)) -
                                                std::sqrt(static_cast<double>(costP)));
                     if (std::trunc(d) > rule.error) return;
                     if (rule.inner && rule.bin[p] > 0) {
-                        const long long e = std::llabs(static_cast<long long>(labelP) - out.label[q]);
+                        const long long e = std::llabs(static_cast<long long>(labelP) - cq.label);
                         if ((e > rule.seedDist || e == 1) && costP > 0) {
                             out.mark[p] = MARK;
                             if (out.mark[q] != MARK &&
-                                std::fabs(std::sqrt(static_cast<double>(cq.cost)) -
+                                std::fabs(std::sqrt(static_cast<double>(costQ)) -
                                           std::sqrt(static_cast<double>(costP))) <= 0.01)
                                 out.mark[q] = MARK;
                         }
                     } else if (!rule.inner && rule.bin[p] == 0) {
-                        if (labelP != out.label[q]) out.mark[p] = MARK;
+                        if (labelP != cq.label) out.mark[p] = MARK;
                     }
                     return;
                 }
-            } else {
-                if (cq.done) return;
             }
-            const long long nx = static_cast<long long>(dxP) + ax[j], ny = static_cast<long long>(dyP) + ay[j];
+            // A done pixel's field is negative: no offer beats it.
+            const long long nx = dxP + ax[j], ny = dyP + ay[j];
             const long long offer = nx * nx + ny * ny;
-            if (offer >= cq.cost) return;
+            if (offer >= cq.costDone) return;
             const int c = static_cast<int>(offer);
-            if (cq.cost == IFT_INFINITY_MIN) ++waiting;
-            cq.cost = c;
-            cq.dx = static_cast<int>(nx);
-            cq.dy = static_cast<int>(ny);
-            out.label[q] = labelP;
-            if constexpr (M == Mode::TwoLabels) out.label2[q] = label2P;
-            out.pred[q] = p;
+            if (cq.costDone == IFT_INFINITY_MIN) ++waiting;
+            cq.costDone = c;
+            cq.dx = static_cast<std::uint16_t>(nx);
+            cq.dy = static_cast<std::uint16_t>(ny);
+            cq.label = labelP;
+            if constexpr (M == Mode::TwoLabels) cq.label2 = label2P;
+            cq.pred = p;
             buckets.push(byBuckets.remainder(static_cast<std::uint32_t>(c)), {q, c});
         };
         if (safe) {
@@ -296,7 +387,13 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
             }
         }
     }
-    for (int p = 0; p < n; ++p) out.cost[p] = cells[p].cost;
+    for (int p = 0; p < n; ++p) {
+        const Record &c = cells[p];
+        out.cost[p] = c.costDone & IFT_INFINITY_MIN;
+        out.label[p] = c.label;
+        out.pred[p] = c.pred;
+        if constexpr (M == Mode::TwoLabels) out.label2[p] = c.label2;
+    }
 }
 
 // ---- The exact queue of the general operators ------------------------------
