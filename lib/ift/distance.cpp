@@ -632,6 +632,24 @@ void requireWork(const char *op, Image *img, Image *work, int bands)
         px::fatal(PX_FATAL_ARGUMENT, "%s: the work image needs %d bands of the input's size\n", op, bands);
 }
 
+// The operators seeded by a Roots set: every pixel starts unlabelled and its
+// own predecessor, every seed at cost 0 (whatever its own cost field says)
+// with its label, and the queue has 2 x (ncols + nrows) + 2 buckets.
+template <Mode M>
+void propagateFromRoots(Image *img, const Layout &out, AdjacencyFn adjacency, Roots *roots, const SkeletonRule &rule)
+{
+    const int n = img->npixels;
+    for (int p = 0; p < n; ++p) {
+        out.label[p] = 0;
+        out.pred[p] = p;
+    }
+    const std::vector<int> seeds = distinctSeeds(roots->pixel, roots->count, n, out.pred,
+                                                 [&](int p, int i) { out.label[p] = roots->label[i]; });
+    const px::NeighbourTable table = px::NeighbourTable::from(adjacency, img->ncols, img->nrows);
+    const int nbuckets = clampBuckets(2LL * (static_cast<long long>(img->ncols) + img->nrows) + 2);
+    propagate<M>(img->ncols, img->nrows, table, nbuckets, out, seeds, rule);
+}
+
 } // namespace
 
 extern "C" {
@@ -639,21 +657,12 @@ extern "C" {
 void iftEuclideanDT(Image *img, Image *work, AdjacencyFn adjacency, Roots *roots)
 {
     requireWork("iftEuclideanDT", img, work, 3);
-    const int n = img->npixels, nb = work->nbands;
+    const int nb = work->nbands;
     Layout out;
     out.label = work->bands[nb - 3];
     out.cost = work->bands[nb - 2];
     out.pred = work->bands[nb - 1];
-    for (int p = 0; p < n; ++p) {
-        out.label[p] = 0;
-        out.pred[p] = p;
-    }
-    // Every seed starts at cost 0, whatever its own cost field says.
-    const std::vector<int> seeds = distinctSeeds(roots->pixel, roots->count, n, out.pred,
-                                                 [&](int p, int i) { out.label[p] = roots->label[i]; });
-    const px::NeighbourTable table = px::NeighbourTable::from(adjacency, img->ncols, img->nrows);
-    const int nbuckets = clampBuckets(2LL * (static_cast<long long>(img->ncols) + img->nrows) + 2);
-    propagate<Mode::Distance>(img->ncols, img->nrows, table, nbuckets, out, seeds, SkeletonRule());
+    propagateFromRoots<Mode::Distance>(img, out, adjacency, roots, SkeletonRule());
 }
 
 void iftSkelNova(Image *img, Image *work, ContourRoots *seeds)
@@ -685,26 +694,18 @@ void iftEuclideanSkel(Image *bin, Image *work, AdjacencyFn adjacency, Roots *roo
 {
     std::printf("inner = %d; error = %f; seedDist = %d\n", inner, error, seedDist);
     requireWork("iftEuclideanSkel", bin, work, 4);
-    const int n = bin->npixels, nb = work->nbands;
+    const int nb = work->nbands;
     Layout out;
     out.label = work->bands[nb - 4];
     out.cost = work->bands[nb - 3];
     out.pred = work->bands[nb - 2];
     out.mark = work->bands[nb - 1];
-    for (int p = 0; p < n; ++p) {
-        out.label[p] = 0;
-        out.pred[p] = p;
-    }
-    const std::vector<int> seeds = distinctSeeds(roots->pixel, roots->count, n, out.pred,
-                                                 [&](int p, int i) { out.label[p] = roots->label[i]; });
-    const px::NeighbourTable table = px::NeighbourTable::from(adjacency, bin->ncols, bin->nrows);
-    const int nbuckets = clampBuckets(2LL * (static_cast<long long>(bin->ncols) + bin->nrows) + 2);
     SkeletonRule rule;
     rule.bin = bin->bands[0];
     rule.inner = inner != 0;
     rule.error = error;
     rule.seedDist = seedDist;
-    propagate<Mode::Skeleton>(bin->ncols, bin->nrows, table, nbuckets, out, seeds, rule);
+    propagateFromRoots<Mode::Skeleton>(bin, out, adjacency, roots, rule);
 }
 
 void iftSkel(Image *img, Image *work, AdjacencyFn adjacency, WeightFn weight, PathCostFn pathCost, Roots *roots,

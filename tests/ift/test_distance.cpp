@@ -540,3 +540,35 @@ TEST(EuclideanDistance, ShortestPathReadsItsBandsWhateverTheBandCount)
     capturedStdout([&] { ifEuclideanShortestPath(bin.get(), none.get(), 0, 2); });
     EXPECT_EQ(bandValues(none.get()), std::vector<int>(20, 0));
 }
+
+namespace {
+
+struct SkelCall {
+    Image *img, *work;
+    Roots *seeds;
+};
+
+} // namespace
+
+TEST(EuclideanDistance, NegativeCostsTakeTheirTrueBucketAndShortWorkImagesAreRefused)
+{
+    // A seed cost below 0 and a path cost that answers INT_MIN must still
+    // name a bucket inside the queue.
+    ImagePtr img = makeImage(4, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9, 1, 2, 3});
+    ImagePtr work(pxCreateImage(5, PX_WORK, 4, 3));
+    SeedSet seeds({0, 11}, {1, 2}, {-5, 3});
+    iftSkel(img.get(), work.get(), pxNeighborhood8, ifWatershedMetric, ifPathCostMinLocal, seeds.get(), 1);
+    EXPECT_EQ(work.at(0, 2), -5);
+
+    ImagePtr small(pxCreateImage(3, PX_WORK, 4, 3));
+    SkelCall call{img.get(), small.get(), seeds.get()};
+    char message[200];
+    const int kind = pxCatchFatal(
+        [](void *arg) {
+            auto *c = static_cast<SkelCall *>(arg);
+            iftSkelNova(c->img, c->work, nullptr);
+        },
+        &call, message, sizeof message);
+    EXPECT_EQ(kind, PX_FATAL_ARGUMENT);
+    EXPECT_STREQ(message, "iftSkelNova: the work image needs 4 bands of the input's size");
+}
