@@ -111,7 +111,7 @@ public:
     struct Entry {
         int pixel, cost;
     };
-    static constexpr int CHUNK = 64;
+    static constexpr int CHUNK = 256;
     static constexpr int NONE = -1;
 
     explicit EntryBuckets(int nbuckets) : bucket_(px::buffer<Bucket>(static_cast<std::size_t>(nbuckets))) {}
@@ -266,7 +266,7 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
                const std::vector<int> &seeds, const SkeletonRule &rule)
 {
     // How many places ahead of the pixel served the next ones are fetched.
-    constexpr int PREFETCH_DISTANCE = 12;
+    constexpr int PREFETCH_DISTANCE = 20;
     const int n = ncols * nrows;
     using Record = Cell<M>;
     RecordArray<Record> cells(static_cast<std::size_t>(n));
