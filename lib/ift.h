@@ -207,7 +207,73 @@ Roots *ifCellsRoots(Image *img, int size);
 
 /* ---- Euclidean distance transform and skeleton IFTs ------------------------ */
 
+/* Euclidean propagation: costs are squared lengths dx² + dy² of the summed
+ * absolute steps from the seed (not exact in every configuration), served by
+ * a circular queue of 2 x (ncols + nrows) + 2 buckets. Every seed starts at
+ * cost 0 (its cost field is ignored); a seed listed again is moved and takes
+ * the later label. Unreached pixels: label 0, cost IFT_INFINITY_MIN, their own
+ * predecessor. Only img's size is read. Writes label, cost and predecessor
+ * into the last three bands of work. */
+void iftEuclideanDT(Image *img, Image *work, AdjacencyFn adjacency, Roots *roots);
+/* The same with the 3 x 3 neighbourhood (pxNeighborhood with r2 = 2) and
+ * 2 x (ncols + nrows) buckets, carrying two labels from the contour seeds:
+ * bands nb-4 position, nb-3 cost, nb-2 predecessor, nb-1 contour number. */
+void iftSkelNova(Image *img, Image *work, ContourRoots *seeds);
+/* Euclidean propagation restricted to bin > 0 (inner != 0) or bin = 0 (inner
+ * 0), marking 255 in band nb-1 (zero on entry) where two fronts meet within
+ * `error`; bands nb-4 label, nb-3 cost, nb-2 predecessor. Prints
+ * "inner = %d; error = %f; seedDist = %d". */
+void iftEuclideanSkel(Image *bin, Image *work, AdjacencyFn adjacency, Roots *roots, int inner, double error,
+                      int seedDist);
+/* General IFT with ncols² + nrows² + 1 buckets and weights scaled by
+ * (ncols² + nrows²) / 1000, marking 255 in band nb-1 (zero on entry) where two
+ * labels meet at equal cost: object pixels whose seeds are not neighbours
+ * (contour mode != 0, seeds keep their costs) or background pixels (contour
+ * mode 0, seeds at cost 0). Bands nb-4 label, nb-3 cost, nb-2 predecessor. A
+ * user's weight or path-cost function is called once per arc. */
+void iftSkel(Image *img, Image *work, AdjacencyFn adjacency, WeightFn weight, PathCostFn pathCost, Roots *roots,
+             int contourMode);
+/* Marks 255 in band nb-1 of work (zero on entry) on the union of the discs
+ * whose squared radii band 0 of skel holds (values >= 1); band nb-4 gets each
+ * pixel's root, nb-3 the remaining squared radius. Prints "nBuckets is %d". */
+void iftSkelReconstr(Image *skel, Image *work);
+/* Writes, from target back to source (excluded), the squared propagated
+ * distance from source into band 0 of out, along the predecessors of the
+ * propagation inside bin > 0; nothing when target is not reached. Prints the
+ * iftEuclideanSkel line and "pf saved". */
+void ifEuclideanShortestPath(Image *bin, Image *out, int source, int target);
+
 /* ---- Contour seeds and multiscale skeletons -------------------------------- */
+
+/* Contour seeds of bin (band 0 > 0): the inner contour, cleaned of pixels
+ * without both an interior and a background 8-neighbour, followed contour by
+ * contour; fills seeds (four malloc'd arrays of npixels entries, released by
+ * ifReleaseRoots2; position and contour numbered from 1). Returns the cleaned
+ * object, a new type-1 image (255 / 0) for the caller. */
+Image *ifSkel2Roots(Image *bin, ContourRoots *seeds);
+/* Depth-first contour following from p over the non-zero pixels of contour
+ * (zeroed as they are recorded), keeping the cleaned object on one side;
+ * records pixel, position (*counter + 1) and contour number k, advancing
+ * *counter. pairs: the 8 pairs of pxNeighborhood8. Uses no recursion. */
+void ifContourFollow(ContourRoots *seeds, int *counter, int k, Image *contour, Image *object, int p, int *pairs);
+/* One seed per inner contour pixel of bin in increasing raster index,
+ * labelled with its breadth-first number along its contour (from 1, across
+ * contours), cost 0; fills the caller's record (ifAllocateRoots). Prints
+ * "in ifLabelImage". */
+void ifSkel2RootsSplit(Image *bin, Roots *seeds);
+/* Multiscale skeleton of bin: *out gets a new 1-band type-2 image with the
+ * squared distance on the skeleton pixels whose label difference reaches
+ * min(threshold, largest difference): skelType 0 inside and outside, 1 inside,
+ * 2 outside; other types print "invalid skelType: %d" and leave *out null.
+ * Returns the largest label difference; 0, with an all-zero image, when bin
+ * has no contour to follow. */
+int ifSkel(Image *bin, int skelType, int threshold, Image **out);
+/* Normalised histogram of the rounded distances from the object's pixels to
+ * its skeleton pruned at percent of the largest difference: *hist gets a
+ * malloc'd array of *nBins floats summing to 1 (the caller frees it). Prints
+ * "thresh = %d, maxVal = %d" on stderr and writes "skel.pgm" and "edt.pgm".
+ * Without a contour: nothing printed or written, 0 bins and a null array. */
+void ifHistogramBySkel(Image *bin, int percent, float **hist, int *nBins);
 
 /* ---- Fuzzy connectedness --------------------------------------------------- */
 

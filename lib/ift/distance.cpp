@@ -1,0 +1,796 @@
+// Euclidean distance transforms and the skeleton IFTs built on them.
+//
+// The Euclidean operators propagate, besides the cost, the vector (dx, dy) of
+// summed absolute steps from each pixel's seed, and offer dx² + dy² to the
+// neighbours. Their queue is circular with about twice the image's
+// half-perimeter in buckets: only the spread of the costs waiting at one time
+// has to fit in it. Where that spread is exceeded (winding objects) pixels
+// leave out of cost order, and the results follow that order.
+//
+// The Euclidean propagation runs on a private queue that gives exactly the
+// order of the public one (first-in first-out buckets, an update re-appends
+// at the tail of its new bucket, the circular cursor of isEmpty) but never
+// unlinks: an update appends a new entry and the old one is skipped when it
+// comes out, recognised by a cost that is no longer the pixel's (costs only
+// ever go down). Everything the loop reads about a pixel sits in one record.
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <sys/mman.h>
+#include <vector>
+
+#include "../ift.h"
+#include "../pxImage/detail.h"
+#include "detail.h"
+
+namespace {
+
+constexpr int UNREACHED_STEPS = 10000;  // dx and dy of a pixel no seed has reached
+constexpr int MARK = 255;               // skeleton and reconstruction marks
+
+// Quotient and remainder by a fixed divisor through one multiplication,
+// exact for every 32-bit dividend (Lemire, Kaser and Kurz, "Faster remainder
+// by direct computation", 2019).
+class FixedDivisor {
+public:
+    explicit FixedDivisor(int d)
+        : d_(static_cast<std::uint32_t>(d)), m_(d > 1 ? UINT64_MAX / d_ + 1 : 0)
+    {
+    }
+    int quotient(std::uint32_t a) const
+    {
+        if (d_ == 1) return static_cast<int>(a);
+        return static_cast<int>((static_cast<unsigned __int128>(m_) * a) >> 64);
+    }
+    int remainder(std::uint32_t a) const
+    {
+        if (d_ == 1) return 0;
+        std::uint64_t low = m_ * a;
+        return static_cast<int>((static_cast<unsigned __int128>(low) * d_) >> 64);
+    }
+
+private:
+    std::uint32_t d_;
+    std::uint64_t m_;
+};
+
+// A bucket count computed in 64 bits, kept in 1 .. INT_MAX. Costs stay below
+// INT_MAX, so a count clamped there names the same bucket for every cost.
+int clampBuckets(long long b) { return static_cast<int>(std::max(1LL, std::min<long long>(b, INT_MAX))); }
+
+// Per-pixel records of a large image, on huge pages when the system grants
+// them: the serving order jumps around the image, and with small pages nearly
+// every jump would also miss the TLB. Small arrays come from malloc. The
+// records are left uninitialised.
+template <class T>
+class RecordArray {
+public:
+    explicit RecordArray(std::size_t n)
+    {
+        constexpr std::size_t huge = std::size_t(2) << 20;
+        const std::size_t bytes = sizeof(T) * (n > 0 ? n : 1);
+        if (bytes < 4 * huge) {
+            data_ = static_cast<T *>(std::malloc(bytes));
+            if (!data_) px::dieOutOfMemory();
+            return;
+        }
+        size_ = (bytes + huge - 1) / huge * huge;
+        void *p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) px::dieOutOfMemory();
+        madvise(p, size_, MADV_HUGEPAGE);  // advice only: failure changes nothing
+        data_ = static_cast<T *>(p);
+    }
+    ~RecordArray()
+    {
+        if (size_) munmap(data_, size_);
+        else std::free(data_);
+    }
+    RecordArray(const RecordArray &) = delete;
+    RecordArray &operator=(const RecordArray &) = delete;
+    T &operator[](std::size_t i) { return data_[i]; }
+    T *data() { return data_; }
+
+private:
+    T *data_ = nullptr;
+    std::size_t size_ = 0;  // 0 for a malloc'd block
+};
+
+// ---- The lazy circular queue of the Euclidean operators -------------------
+
+// First-in first-out buckets of (pixel, cost) entries, each bucket a chain of
+// chunks from one pool with a free list. What waits next in a bucket lies in
+// one array, so the pixels to be served soon can be fetched ahead.
+class EntryBuckets {
+public:
+    struct Entry {
+        int pixel, cost;
+    };
+    static constexpr int CHUNK = 256;
+    static constexpr int NONE = -1;
+
+    explicit EntryBuckets(int nbuckets) : bucket_(px::buffer<Bucket>(static_cast<std::size_t>(nbuckets))) {}
+
+    bool empty(int b) const { return bucket_[b].head == NONE; }
+
+    void push(int b, Entry e)
+    {
+        Bucket &k = bucket_[b];
+        if (k.tail == NONE) {
+            k.head = k.tail = takeChunk();
+            k.headPos = k.tailPos = 0;
+        } else if (k.tailPos == CHUNK) {
+            int c = takeChunk();
+            chunks_[k.tail].next = c;
+            k.tail = c;
+            k.tailPos = 0;
+        }
+        chunks_[k.tail].entry[k.tailPos++] = e;
+    }
+
+    Entry pop(int b)
+    {
+        Bucket &k = bucket_[b];
+        const int c = k.head;
+        const Entry e = chunks_[c].entry[k.headPos++];
+        if (c == k.tail && k.headPos == k.tailPos) {
+            giveBack(c);
+            k.head = k.tail = NONE;
+        } else if (k.headPos == CHUNK) {
+            k.head = chunks_[c].next;
+            k.headPos = 0;
+            giveBack(c);
+        }
+        return e;
+    }
+
+    // The pixel `ahead` places behind the front of bucket b when it lies in
+    // the front chunk, else -1.
+    int peek(int b, int ahead) const
+    {
+        const Bucket &k = bucket_[b];
+        if (k.head == NONE) return NONE;
+        const int pos = k.headPos + ahead;
+        const int end = k.head == k.tail ? k.tailPos : CHUNK;
+        return pos < end ? chunks_[k.head].entry[pos].pixel : NONE;
+    }
+
+private:
+    struct Bucket {
+        int head = NONE, tail = NONE, headPos = 0, tailPos = 0;
+    };
+    struct Chunk {
+        Entry entry[CHUNK];
+        int next;
+    };
+
+    int takeChunk()
+    {
+        if (free_ != NONE) {
+            int c = free_;
+            free_ = chunks_[c].next;
+            return c;
+        }
+        if (chunks_.size() >= static_cast<std::size_t>(INT_MAX)) px::dieOutOfMemory();
+        try {
+            chunks_.emplace_back();
+        } catch (const std::exception &) {
+            px::dieOutOfMemory();
+        }
+        return static_cast<int>(chunks_.size() - 1);
+    }
+    void giveBack(int c)
+    {
+        chunks_[c].next = free_;
+        free_ = c;
+    }
+
+    std::vector<Bucket> bucket_;
+    std::vector<Chunk> chunks_;
+    int free_ = NONE;
+};
+
+enum class Mode { Distance, TwoLabels, Skeleton };
+
+// Everything the propagation reads or writes about a pixel, in one record, so
+// that serving a pixel touches a line per row of its neighbourhood. A cost is
+// never negative, which leaves the sign for "done": a done pixel's field is
+// below every offer. The step sums of an accepted offer stay below 46341
+// (their squares sum below 2^31).
+struct CellBase {
+    int costDone;
+    std::uint16_t dx, dy;
+    int label, pred;
+};
+template <Mode M>
+struct Cell : CellBase {
+};
+template <>
+struct Cell<Mode::TwoLabels> : CellBase {
+    int label2;
+};
+constexpr int DONE_BIT = INT_MIN;
+
+// The result bands of each operator (see the header for their places).
+struct Layout {
+    int *label = nullptr;   // the label (position label in TwoLabels)
+    int *label2 = nullptr;  // the contour label (TwoLabels)
+    int *cost = nullptr;
+    int *pred = nullptr;
+    int *mark = nullptr;    // skeleton marks (Skeleton)
+};
+
+// Seeds in array order: a pixel seeded again takes the later labels and goes
+// behind the seeds entered before that later one, which is where moving it
+// in the queue leaves it. Seeds outside the image are skipped. Returns the
+// pixels in queue order; `pred` serves as scratch for the last seed index.
+template <class SetLabels>
+std::vector<int> distinctSeeds(const int *pixel, int count, int n, int *pred, SetLabels setLabels)
+{
+    for (int i = 0; i < count; ++i) {
+        int p = pixel[i];
+        if (p < 0 || p >= n) continue;
+        pred[p] = i;
+        setLabels(p, i);
+    }
+    std::vector<int> order = px::buffer<int>(0);
+    try {
+        for (int i = 0; i < count; ++i) {
+            int p = pixel[i];
+            if (p >= 0 && p < n && pred[p] == i) order.push_back(p);
+        }
+    } catch (const std::exception &) {
+        px::dieOutOfMemory();
+    }
+    for (int p : order) pred[p] = p;
+    return order;
+}
+
+struct SkeletonRule {
+    const int *bin = nullptr;
+    bool inner = false;
+    double error = 0;
+    long long seedDist = 0;
+};
+
+// The Euclidean propagation shared by iftEuclideanDT, iftSkelNova and
+// iftEuclideanSkel. `seeds` are the distinct seed pixels in queue order, with
+// their labels already written.
+template <Mode M>
+void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbuckets, const Layout &out,
+               const std::vector<int> &seeds, const SkeletonRule &rule)
+{
+    // How many places ahead of the pixel served the next ones are fetched.
+    constexpr int PREFETCH_DISTANCE = 20;
+    const int n = ncols * nrows;
+    using Record = Cell<M>;
+    RecordArray<Record> cells(static_cast<std::size_t>(n));
+    for (int p = 0; p < n; ++p) {
+        Record &c = cells[p];
+        c.costDone = IFT_INFINITY_MIN;
+        c.dx = c.dy = UNREACHED_STEPS;
+        c.label = out.label[p];
+        c.pred = out.pred[p];
+        if constexpr (M == Mode::TwoLabels) c.label2 = out.label2[p];
+    }
+    EntryBuckets buckets(nbuckets);
+    const FixedDivisor byBuckets(nbuckets), byCols(ncols);
+    for (int p : seeds) {
+        cells[p].costDone = 0;
+        cells[p].dx = cells[p].dy = 0;
+        buckets.push(0, {p, 0});
+    }
+    long long waiting = static_cast<long long>(seeds.size());
+
+    const int k = table.n;
+    std::vector<int> ax = px::buffer<int>(static_cast<std::size_t>(k)), ay = ax;
+    for (int j = 0; j < k; ++j) {
+        ax[j] = std::abs(table.dx[j]);
+        ay[j] = std::abs(table.dy[j]);
+    }
+    const int x0 = table.rx, x1 = ncols - table.rx, y0 = table.ry, y1 = nrows - table.ry;
+    Record *const base = cells.data();
+    int current = 0;
+
+    while (waiting > 0) {
+        // The cursor's circular search; entries of moved or finished pixels
+        // are dropped on the way.
+        int p;
+        for (;;) {
+            while (buckets.empty(current)) current = current + 1 == nbuckets ? 0 : current + 1;
+            const int ahead = buckets.peek(current, PREFETCH_DISTANCE);
+            if (ahead >= 0) {
+                // The records of the rows around a pixel served soon (edge
+                // rows fetch their own row again). Some equivalent spellings
+                // (lambdas among them) lose their prefetches under GCC 12:
+                // check the disassembly after changing this.
+                const Record *c = base + ahead;
+                const Record *up = ahead >= ncols ? c - ncols : c;
+                const Record *down = ahead + ncols < n ? c + ncols : c;
+                __builtin_prefetch(up - 1, 1);
+                __builtin_prefetch(up + 1, 1);
+                __builtin_prefetch(c - 1, 1);
+                __builtin_prefetch(c + 1, 1);
+                __builtin_prefetch(down - 1, 1);
+                __builtin_prefetch(down + 1, 1);
+            }
+            const EntryBuckets::Entry e = buckets.pop(current);
+            if (cells[e.pixel].costDone == e.cost) {
+                p = e.pixel;
+                break;
+            }
+        }
+        --waiting;
+        Record &cp = cells[p];
+        const int costP = cp.costDone;
+        cp.costDone |= DONE_BIT;
+        const int dxP = cp.dx, dyP = cp.dy;
+        const int labelP = cp.label;
+        int label2P = 0;
+        if constexpr (M == Mode::TwoLabels) label2P = cp.label2;
+        const int y = byCols.quotient(static_cast<std::uint32_t>(p)), x = p - y * ncols;
+        const bool safe = x >= x0 && x < x1 && y >= y0 && y < y1;
+
+        auto visit = [&](int j, int q) {
+            Record &cq = cells[q];
+            if constexpr (M == Mode::Skeleton) {
+                if (rule.inner ? rule.bin[q] <= 0 : rule.bin[q] != 0) return;
+                if (cq.costDone < 0) {
+                    // Is p where two fronts meet? Compare the vector q's seed
+                    // would hand to p with p's own.
+                    const int costQ = cq.costDone & IFT_INFINITY_MIN;
+                    const long long nx = static_cast<long long>(cq.dx) + ax[j], ny = static_cast<long long>(cq.dy) + ay[j];
+                    const double d = std::fabs(std::sqrt(static_cast<double>(nx * nx + ny * ny)) -
+                                               std::sqrt(static_cast<double>(costP)));
+                    if (std::trunc(d) > rule.error) return;
+                    if (rule.inner && rule.bin[p] > 0) {
+                        const long long e = std::llabs(static_cast<long long>(labelP) - cq.label);
+                        if ((e > rule.seedDist || e == 1) && costP > 0) {
+                            out.mark[p] = MARK;
+                            if (out.mark[q] != MARK &&
+                                std::fabs(std::sqrt(static_cast<double>(costQ)) -
+                                          std::sqrt(static_cast<double>(costP))) <= 0.01)
+                                out.mark[q] = MARK;
+                        }
+                    } else if (!rule.inner && rule.bin[p] == 0) {
+                        if (labelP != cq.label) out.mark[p] = MARK;
+                    }
+                    return;
+                }
+            }
+            // A done pixel's field is negative: no offer beats it.
+            const long long nx = dxP + ax[j], ny = dyP + ay[j];
+            const long long offer = nx * nx + ny * ny;
+            if (offer >= cq.costDone) return;
+            const int c = static_cast<int>(offer);
+            if (cq.costDone == IFT_INFINITY_MIN) ++waiting;
+            cq.costDone = c;
+            cq.dx = static_cast<std::uint16_t>(nx);
+            cq.dy = static_cast<std::uint16_t>(ny);
+            cq.label = labelP;
+            if constexpr (M == Mode::TwoLabels) cq.label2 = label2P;
+            cq.pred = p;
+            buckets.push(byBuckets.remainder(static_cast<std::uint32_t>(c)), {q, c});
+        };
+        if (safe) {
+            const int *off = table.off.data();
+            for (int j = 0; j < k; ++j) visit(j, p + off[j]);
+        } else {
+            for (int j = 0; j < k; ++j) {
+                const int nx = x + table.dx[j], ny = y + table.dy[j];
+                if (nx >= 0 && nx < ncols && ny >= 0 && ny < nrows) visit(j, ny * ncols + nx);
+            }
+        }
+    }
+    for (int p = 0; p < n; ++p) {
+        const Record &c = cells[p];
+        out.cost[p] = c.costDone & IFT_INFINITY_MIN;
+        out.label[p] = c.label;
+        out.pred[p] = c.pred;
+        if constexpr (M == Mode::TwoLabels) out.label2[p] = c.label2;
+    }
+}
+
+// ---- The exact queue of the general operators ------------------------------
+
+// The public queue's discipline (first-in first-out buckets, an update
+// re-appends at the tail of its new bucket, the cursor searches circularly)
+// with links and state in one record per element. The bucket table is an
+// array when the count is modest, otherwise a map of the non-empty buckets
+// (a wide image or a huge radius must not cost memory per possible cost);
+// both are searched in the same circular order.
+class ExactQueue {
+public:
+    static constexpr int NONE = -1;
+
+    ExactQueue(long long nbuckets, int nelems, long long denseLimit)
+        : nbuckets_(nbuckets), dense_(nbuckets <= denseLimit)
+    {
+        link_ = px::buffer<Link>(static_cast<std::size_t>(nelems), Link{NONE, NONE, QUEUE_ABSENT});
+        if (dense_) {
+            first_ = px::buffer<int>(static_cast<std::size_t>(nbuckets), NONE);
+            last_ = px::buffer<int>(static_cast<std::size_t>(nbuckets), NONE);
+        }
+    }
+
+    // QUEUE_ABSENT, QUEUE_DONE, or the bucket holding e.
+    long long state(int e) const { return link_[e].state; }
+
+    void insert(long long b, int e)
+    {
+        Link &l = link_[e];
+        int &first = firstOf(b);
+        int &last = lastOf(b);
+        if (first == NONE) first = e;
+        else link_[last].next = e;
+        l.prev = last;
+        l.next = NONE;
+        l.state = b;
+        last = e;
+    }
+
+    // Moves a queued e to the tail of bucket b (also when it is its bucket).
+    void move(long long b, int e)
+    {
+        Link &l = link_[e];
+        const long long ob = l.state;
+        if (ob < 0) return;
+        {
+            int &first = firstOf(ob);
+            int &last = lastOf(ob);
+            if (l.prev == NONE) first = l.next;
+            else link_[l.prev].next = l.next;
+            if (l.next == NONE) last = l.prev;
+            else link_[l.next].prev = l.prev;
+            if (!dense_ && first == NONE) sparse_.erase(ob);
+        }
+        insert(b, e);
+    }
+
+    // The head of the first non-empty bucket from the cursor on, circularly;
+    // -1 when the queue is empty.
+    int pop()
+    {
+        long long b;
+        if (dense_) {
+            b = current_;
+            if (first_[b] == NONE) {
+                const long long start = b;
+                do {
+                    b = b + 1 == nbuckets_ ? 0 : b + 1;
+                } while (first_[b] == NONE && b != start);
+                current_ = b;
+                if (first_[b] == NONE) return NONE;
+            }
+        } else {
+            if (sparse_.empty()) return NONE;
+            auto it = sparse_.lower_bound(current_);
+            if (it == sparse_.end()) it = sparse_.begin();
+            b = current_ = it->first;
+        }
+        int &first = firstOf(b);
+        const int e = first;
+        const int next = link_[e].next;
+        first = next;
+        if (next == NONE) {
+            lastOf(b) = NONE;
+            if (!dense_) sparse_.erase(b);
+        } else {
+            link_[next].prev = NONE;
+        }
+        link_[e].state = QUEUE_DONE;
+        return e;
+    }
+
+private:
+    struct Link {
+        int prev, next;
+        long long state;
+    };
+    struct Ends {
+        int first = NONE, last = NONE;
+    };
+
+    int &firstOf(long long b) { return dense_ ? first_[b] : sparseEnds(b).first; }
+    int &lastOf(long long b) { return dense_ ? last_[b] : sparseEnds(b).last; }
+    Ends &sparseEnds(long long b)
+    {
+        try {
+            return sparse_[b];
+        } catch (const std::exception &) {
+            px::dieOutOfMemory();
+        }
+    }
+
+    long long nbuckets_;
+    bool dense_;
+    long long current_ = 0;
+    std::vector<Link> link_;
+    std::vector<int> first_, last_;
+    std::map<long long, Ends> sparse_;
+};
+
+// Up to this many buckets beyond twice the pixel count the bucket table is
+// an array, as large as the image's own bands.
+long long denseLimit(int npixels) { return 2LL * npixels + (1 << 16); }
+
+long long trueModulo(long long c, long long m)
+{
+    long long r = c % m;
+    return r < 0 ? r + m : r;
+}
+
+int saturate(long long v) { return static_cast<int>(std::max<long long>(INT_MIN, std::min<long long>(INT_MAX, v))); }
+
+// Arc weights and path costs for iftSkel: the library's own are called
+// directly, a user's through its pointer.
+template <WeightFn F>
+struct KnownWeight {
+    int operator()(Image *img, int p, int q) const { return F(img, p, q); }
+};
+struct UserWeight {
+    WeightFn f;
+    int operator()(Image *img, int p, int q) const { return f(img, p, q); }
+};
+template <PathCostFn F>
+struct KnownPathCost {
+    int operator()(int a, int w) const { return F(a, w); }
+};
+struct UserPathCost {
+    PathCostFn f;
+    int operator()(int a, int w) const { return f(a, w); }
+};
+
+template <class W, class C>
+void skelIft(Image *img, Image *work, const px::NeighbourTable &table, W weight, C pathCost, Roots *roots,
+             int contourMode)
+{
+    const int n = img->npixels, ncols = img->ncols, nrows = img->nrows;
+    const int nb = work->nbands;
+    int *label = work->bands[nb - 4], *cost = work->bands[nb - 3], *pred = work->bands[nb - 2];
+    int *mark = work->bands[nb - 1];
+    const int *value = img->bands[0];
+    const long long diag = static_cast<long long>(ncols) * ncols + static_cast<long long>(nrows) * nrows;
+    const long long nbuckets = diag + 1;
+    const long long scale = diag / 1000;
+    ExactQueue queue(nbuckets, n, denseLimit(n));
+    for (int p = 0; p < n; ++p) {
+        label[p] = 0;
+        cost[p] = IFT_INFINITY_MIN;
+        pred[p] = p;
+    }
+    auto enqueue = [&](long long b, int p) {
+        if (queue.state(p) == QUEUE_ABSENT) queue.insert(b, p);
+        else queue.move(b, p);
+    };
+    // The seed pixel of each label (labels outside 0 .. npixels-1 have none).
+    std::vector<int> seedOf;
+    if (contourMode) seedOf = px::buffer<int>(static_cast<std::size_t>(n), -1);
+    for (int i = 0; i < roots->count; ++i) {
+        const int p = roots->pixel[i];
+        if (p < 0 || p >= n) continue;
+        label[p] = roots->label[i];
+        if (contourMode) {
+            cost[p] = roots->cost[i];
+            if (label[p] >= 0 && label[p] < n) seedOf[label[p]] = p;
+            enqueue(trueModulo(cost[p], nbuckets), p);
+        } else {
+            cost[p] = 0;
+            enqueue(0, p);
+        }
+    }
+    // Whether the seeds of labels a and b are neighbours (a's seed lies at a
+    // displacement of b's).
+    auto seedsAdjacent = [&](int a, int b) {
+        const int sa = a >= 0 && a < n ? seedOf[a] : -1;
+        const int sb = b >= 0 && b < n ? seedOf[b] : -1;
+        if (sa < 0 || sb < 0) return false;
+        bool found = false;
+        table.forEach(sb, [&](int, int q) { found = found || q == sa; });
+        return found;
+    };
+    for (int p; (p = queue.pop()) != ExactQueue::NONE;) {
+        table.forEach(p, [&](int, int q) {
+            if (queue.state(q) == QUEUE_DONE) {
+                // Could p have been reached from q at the same cost?
+                if (pathCost(cost[q], saturate(weight(img, q, p) * scale)) != cost[p] || label[q] == label[p]) return;
+                if (contourMode) {
+                    if (value[p] > 0 && !seedsAdjacent(label[p], label[q])) mark[p] = MARK;
+                } else if (value[p] == 0) {
+                    mark[p] = MARK;
+                }
+                return;
+            }
+            const int c = pathCost(cost[p], saturate(weight(img, p, q) * scale));
+            if (c >= cost[q]) return;
+            cost[q] = c;
+            label[q] = label[p];
+            pred[q] = p;
+            enqueue(trueModulo(c, nbuckets), q);
+        });
+    }
+}
+
+template <class W>
+void skelIftWithCost(Image *img, Image *work, const px::NeighbourTable &table, W weight, PathCostFn pathCost,
+                     Roots *roots, int contourMode)
+{
+    if (pathCost == ifPathCostSum) skelIft(img, work, table, weight, KnownPathCost<ifPathCostSum>(), roots, contourMode);
+    else if (pathCost == ifPathCostMax) skelIft(img, work, table, weight, KnownPathCost<ifPathCostMax>(), roots, contourMode);
+    else skelIft(img, work, table, weight, UserPathCost{pathCost}, roots, contourMode);
+}
+
+// The bands an operator writes must exist and match the input's size.
+void requireWork(const char *op, Image *img, Image *work, int bands)
+{
+    if (!work || work->nbands < bands || work->npixels != img->npixels || work->ncols != img->ncols)
+        px::fatal(PX_FATAL_ARGUMENT, "%s: the work image needs %d bands of the input's size\n", op, bands);
+}
+
+// The operators seeded by a Roots set: every pixel starts unlabelled and its
+// own predecessor, every seed at cost 0 (whatever its own cost field says)
+// with its label, and the queue has 2 x (ncols + nrows) + 2 buckets.
+template <Mode M>
+void propagateFromRoots(Image *img, const Layout &out, AdjacencyFn adjacency, Roots *roots, const SkeletonRule &rule)
+{
+    const int n = img->npixels;
+    for (int p = 0; p < n; ++p) {
+        out.label[p] = 0;
+        out.pred[p] = p;
+    }
+    const std::vector<int> seeds = distinctSeeds(roots->pixel, roots->count, n, out.pred,
+                                                 [&](int p, int i) { out.label[p] = roots->label[i]; });
+    const px::NeighbourTable table = px::NeighbourTable::from(adjacency, img->ncols, img->nrows);
+    const int nbuckets = clampBuckets(2LL * (static_cast<long long>(img->ncols) + img->nrows) + 2);
+    propagate<M>(img->ncols, img->nrows, table, nbuckets, out, seeds, rule);
+}
+
+} // namespace
+
+extern "C" {
+
+void iftEuclideanDT(Image *img, Image *work, AdjacencyFn adjacency, Roots *roots)
+{
+    requireWork("iftEuclideanDT", img, work, 3);
+    const int nb = work->nbands;
+    Layout out;
+    out.label = work->bands[nb - 3];
+    out.cost = work->bands[nb - 2];
+    out.pred = work->bands[nb - 1];
+    propagateFromRoots<Mode::Distance>(img, out, adjacency, roots, SkeletonRule());
+}
+
+void iftSkelNova(Image *img, Image *work, ContourRoots *seeds)
+{
+    requireWork("iftSkelNova", img, work, 4);
+    const int n = img->npixels, nb = work->nbands;
+    Layout out;
+    out.label = work->bands[nb - 4];
+    out.cost = work->bands[nb - 3];
+    out.pred = work->bands[nb - 2];
+    out.label2 = work->bands[nb - 1];
+    for (int p = 0; p < n; ++p) {
+        out.label[p] = out.label2[p] = 0;
+        out.pred[p] = p;
+    }
+    const std::vector<int> order = distinctSeeds(seeds->pixel, seeds->count, n, out.pred, [&](int p, int i) {
+        out.label[p] = seeds->position[i];
+        out.label2[p] = seeds->contour[i];
+    });
+    std::vector<int> pairs = px::discPairs(2);
+    const px::NeighbourTable table(pairs.data(), static_cast<int>(pairs.size() / 2), img->ncols, img->nrows);
+    // 2 x (int)sqrt(2) x (ncols + nrows) buckets.
+    const int nbuckets = clampBuckets(2LL * (static_cast<long long>(img->ncols) + img->nrows));
+    propagate<Mode::TwoLabels>(img->ncols, img->nrows, table, nbuckets, out, order, SkeletonRule());
+}
+
+void iftEuclideanSkel(Image *bin, Image *work, AdjacencyFn adjacency, Roots *roots, int inner, double error,
+                      int seedDist)
+{
+    std::printf("inner = %d; error = %f; seedDist = %d\n", inner, error, seedDist);
+    requireWork("iftEuclideanSkel", bin, work, 4);
+    const int nb = work->nbands;
+    Layout out;
+    out.label = work->bands[nb - 4];
+    out.cost = work->bands[nb - 3];
+    out.pred = work->bands[nb - 2];
+    out.mark = work->bands[nb - 1];
+    SkeletonRule rule;
+    rule.bin = bin->bands[0];
+    rule.inner = inner != 0;
+    rule.error = error;
+    rule.seedDist = seedDist;
+    propagateFromRoots<Mode::Skeleton>(bin, out, adjacency, roots, rule);
+}
+
+void iftSkel(Image *img, Image *work, AdjacencyFn adjacency, WeightFn weight, PathCostFn pathCost, Roots *roots,
+             int contourMode)
+{
+    requireWork("iftSkel", img, work, 4);
+    const px::NeighbourTable table = px::NeighbourTable::from(adjacency, img->ncols, img->nrows);
+    if (weight == ifWatershedMetric)
+        skelIftWithCost(img, work, table, KnownWeight<ifWatershedMetric>(), pathCost, roots, contourMode);
+    else if (weight == ifEuclideanDistance)
+        skelIftWithCost(img, work, table, KnownWeight<ifEuclideanDistance>(), pathCost, roots, contourMode);
+    else
+        skelIftWithCost(img, work, table, UserWeight{weight}, pathCost, roots, contourMode);
+}
+
+void iftSkelReconstr(Image *skel, Image *work)
+{
+    const int n = skel->npixels, ncols = skel->ncols, nrows = skel->nrows;
+    const int *radius2 = skel->bands[0];
+    int top = 0;
+    for (int p = 0; p < n; ++p) top = std::max(top, radius2[p]);
+    const long long nb = static_cast<long long>(top) + 1;
+    std::printf("nBuckets is %lld\n", nb);
+    requireWork("iftSkelReconstr", skel, work, 4);
+    int *root = work->bands[work->nbands - 4], *remaining = work->bands[work->nbands - 3];
+    int *mark = work->bands[work->nbands - 1];
+    // A remaining value of 0 names bucket nb: the queue has one bucket more.
+    ExactQueue queue(nb + 1, n, denseLimit(n));
+    std::vector<int> dx = px::buffer<int>(static_cast<std::size_t>(n)), dy = dx;
+    for (int p = 0; p < n; ++p) {
+        remaining[p] = 0;
+        if (radius2[p] < 1) {
+            dx[p] = dy[p] = UNREACHED_STEPS;
+            root[p] = 0;
+        } else {
+            mark[p] = MARK;
+            dx[p] = dy[p] = 0;
+            root[p] = p;
+            queue.insert(nb - radius2[p], p);  // larger radii leave first
+        }
+    }
+    int *pairs = nullptr;
+    const int k = pxNeighborhood8Clockwise(&pairs);
+    const px::NeighbourTable table(pairs, k, ncols, nrows);
+    std::free(pairs);
+    for (int p; (p = queue.pop()) != ExactQueue::NONE;) {
+        table.forEach(p, [&](int j, int f) {
+            const long long state = queue.state(f);
+            if (state == QUEUE_DONE) return;
+            const long long nx = static_cast<long long>(dx[p]) + std::abs(table.dx[j]);
+            const long long ny = static_cast<long long>(dy[p]) + std::abs(table.dy[j]);
+            const long long t = radius2[root[p]] - nx * nx - ny * ny;
+            if (t < 0) return;  // outside the disc of p's root
+            mark[f] = MARK;
+            if (state == QUEUE_ABSENT) {
+                queue.insert(nb - t, f);
+            } else if (nb - t < state) {
+                queue.move(nb - t, f);
+            } else {
+                return;
+            }
+            remaining[f] = static_cast<int>(t);
+            root[f] = root[p];
+            dx[f] = static_cast<int>(nx);
+            dy[f] = static_cast<int>(ny);
+        });
+    }
+}
+
+void ifEuclideanShortestPath(Image *bin, Image *out, int source, int target)
+{
+    Image *work = px::newImage(bin->nbands + 4, PX_WORK, bin->ncols, bin->nrows);
+    std::unique_ptr<Image, void (*)(Image *)> owner(work, [](Image *w) { pxReleaseImage(&w); });
+    Roots seed;
+    ifAllocateRoots(&seed, 1);
+    std::unique_ptr<Roots, void (*)(Roots *)> seedOwner(&seed, ifReleaseRoots);
+    seed.pixel[0] = source;
+    seed.label[0] = 1;
+    iftEuclideanSkel(bin, work, pxNeighborhood8, &seed, 1, 0.0, 0);
+    // The cost and predecessor bands sit just before the mark band, whatever
+    // bin's band count. A target outside the image has no path.
+    const int *cost = work->bands[work->nbands - 3], *pred = work->bands[work->nbands - 2];
+    if (target >= 0 && target < bin->npixels && out->npixels == bin->npixels)
+        for (int p = target; pred[p] != p; p = pred[p]) out->bands[0][p] = cost[p];
+    std::printf("pf saved\n");
+}
+
+} // extern "C"

@@ -533,7 +533,7 @@ private:
 };
 
 constexpr int NO_DIFFERENCE = -100000;   // out value of a pixel with no same-label neighbour
-constexpr int UNSET_LOW = 100000;        // initial lowest value of a label
+constexpr int UNSET_LOW = INT_MAX;       // initial lowest value of a label: its true minimum is kept
 constexpr int UNSET_HIGH = -1;           // initial highest value of a label
 constexpr int HIGHER_LABEL_MARK = INT_MAX;
 constexpr int MARK = 255;                // marked pixels of flat zones and contours
