@@ -3,7 +3,9 @@
  * transform with its path-cost and weight functions, and the operators built on
  * it (reconstruction, connected labelling, regional extrema, seed generators). */
 
+#include "graph.h"
 #include "pxImage.h"
+#include "unionfind.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -196,6 +198,39 @@ Roots *ifCellsRoots(Image *img, int size);
 /* ---- Levelings ------------------------------------------------------------- */
 
 /* ---- Region-merging criteria ----------------------------------------------- */
+
+/* A criterion is three callbacks used together: an initialiser that fills the
+ * data block of every pixel's element, the merge callback that ufLink calls
+ * (MergeDataFn), and the weight between the regions of two pixels, read before
+ * they are linked. Blocks: area 1 int (count), volume 2 (count, sum of band
+ * 0), colour 4 (count, sums of bands 0, 1, 2). An initialiser given a
+ * union-find with fewer elements than img has pixels, or blocks narrower than
+ * its family's, ends the program. */
+typedef void (*InitDataFn)(UnionFind *uf, Image *img);
+typedef int (*RegionWeightFn)(Image *img, UnionFind *uf, int p, int q);
+
+/* count = 1 for every pixel. */
+void ifInitAreaData(UnionFind *uf, Image *img);
+/* Adds the absorbed count to the kept one; returns 0. */
+int ifUpdateAreaData(UnionFindElement *elements, int kept, int absorbed);
+/* The smaller of the two regions' pixel counts (img is not read). */
+int ifEdgeWeightArea(Image *img, UnionFind *uf, int p, int q);
+
+/* count = 1, sum = band 0 of img. */
+void ifInitVolumeData(UnionFind *uf, Image *img);
+/* Adds count and sum; returns 0. */
+int ifUpdateVolumeData(UnionFindElement *elements, int kept, int absorbed);
+/* With h = band 0 of img at p: the smaller of count * h - sum over the two
+ * regions (the volume each would hold filled up to h), saturated to int. */
+int ifEdgeWeightVolume(Image *img, UnionFind *uf, int p, int q);
+
+/* count = 1, sums = bands 0, 1, 2 of img (which needs three bands). */
+void ifInitColorData(UnionFind *uf, Image *img);
+/* Adds all four ints; returns 0. */
+int ifUpdateColorData(UnionFindElement *elements, int kept, int absorbed);
+/* Largest absolute difference of the regions' truncated band means; a region
+ * of count 0 has mean 0 (img is not read). */
+int ifEdgeWeightColor(Image *img, UnionFind *uf, int p, int q);
 
 /* ---- IFT variants ---------------------------------------------------------- */
 
