@@ -1,0 +1,534 @@
+// Variants of the minimising IFT: normalised weights (times 49 over 50000
+// buckets), arcs read from an arc-weight image, a mask restricting the graph,
+// and the dynamic IFT that merges regions and records their contacts in a
+// region graph while the forest grows.
+//
+// All of them run one loop, instantiated once per call for the arc source,
+// the mask rule, the path cost and what happens when a served pixel meets a
+// finished one: the library's own weight and path-cost functions are inlined,
+// a user's function is called through its pointer. The queue is the public
+// bucket queue's discipline (first-in first-out buckets, an improved pixel
+// moves to the tail of its new bucket, a circular cursor) with each pixel's
+// links and state in one record.
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "../ift.h"
+#include "../pxImage/detail.h"
+#include "detail.h"
+
+namespace {
+
+constexpr int NORMALISED_BUCKETS = 50000;
+// 49999 div 1000: a normalised weight of 1000 times this stays inside the
+// 50000 buckets, and so does every weight up to MAX_NORMALISED_WEIGHT.
+constexpr int WEIGHT_SCALE = 49;
+constexpr int MAX_NORMALISED_WEIGHT = 1020;
+constexpr int WF_BUCKETS = 1001;
+
+// ---- Path-cost rules -----------------------------------------------------
+
+struct MaxCost {
+    int operator()(int a, int w) const { return w > a ? w : a; }
+};
+struct MinCost {
+    int operator()(int a, int w) const { return w < a ? w : a; }
+};
+struct SumCost {
+    int operator()(int a, int w) const
+    {
+        return static_cast<int>(static_cast<unsigned>(a) + static_cast<unsigned>(w));
+    }
+};
+struct MaxLocalCost {
+    int operator()(int a, int w) const { return a >= w ? a : IFT_INFINITY_MIN; }
+};
+struct MinLocalCost {
+    int operator()(int a, int w) const { return a <= w ? a : IFT_INFINITY_MAX; }
+};
+struct UserCost {
+    PathCostFn f;
+    int operator()(int a, int w) const { return f(a, w); }
+};
+
+// Calls run(rule) with the inlined rule for the library's path costs and the
+// pointer for any other.
+template <class Run>
+void withPathCost(PathCostFn pathCost, Run &&run)
+{
+    if (pathCost == ifPathCostMax) run(MaxCost{});
+    else if (pathCost == ifPathCostMin) run(MinCost{});
+    else if (pathCost == ifPathCostSum) run(SumCost{});
+    else if (pathCost == ifPathCostMaxLocal) run(MaxLocalCost{});
+    else if (pathCost == ifPathCostMinLocal) run(MinLocalCost{});
+    else run(UserCost{pathCost});
+}
+
+// ---- Arc weights from a function over an adjacency relation -----------------
+
+struct WatershedWeight {
+    const int *value;
+    int operator()(int, int q) const { return value[q]; }
+};
+struct UserWeight {
+    WeightFn f;
+    Image *img;
+    int operator()(int p, int q) const { return f(img, p, q); }
+};
+// A normalised weight must stay where its scaled value cannot wrap around the
+// queue and break the order: outside 0 .. 1020 it ends the program.
+template <class W>
+struct Normalised {
+    W weight;
+    const char *who;
+    int operator()(int p, int q) const
+    {
+        int w = weight(p, q);
+        if (static_cast<unsigned>(w) > static_cast<unsigned>(MAX_NORMALISED_WEIGHT))
+            px::fatal(PX_FATAL_ARGUMENT, "%s: arc weight %d outside 0 .. %d\n", who, w, MAX_NORMALISED_WEIGHT);
+        return w * WEIGHT_SCALE;
+    }
+};
+
+template <class Run>
+void withWeight(Image *img, WeightFn weight, Run &&run)
+{
+    if (weight == ifWatershedMetric) run(WatershedWeight{img->bands[0]});
+    else run(UserWeight{weight, img});
+}
+
+// Row of a pixel index by multiplication, exact for every 32-bit index and
+// width (Lemire, Kaser and Kurz, 2019): cheaper than a division per pixel.
+class RowOf {
+public:
+    explicit RowOf(int ncols)
+        : d_(static_cast<std::uint32_t>(ncols)), m_(ncols > 1 ? UINT64_MAX / d_ + 1 : 0)
+    {
+    }
+    int operator()(int p) const
+    {
+        if (d_ == 1) return p;
+        return static_cast<int>((static_cast<unsigned __int128>(m_) * static_cast<std::uint32_t>(p)) >> 64);
+    }
+
+private:
+    std::uint32_t d_;
+    std::uint64_t m_;
+};
+
+// Neighbours in the relation's order: inside the safe area by linear offsets,
+// elsewhere with a bounds test. f(j, q) for each neighbour q.
+class Neighbours {
+public:
+    Neighbours(px::NeighbourTable t) : t_(std::move(t)), rowOf_(t_.ncols) {}
+
+    template <class F>
+    void forEach(int p, F &&f) const
+    {
+        const int y = rowOf_(p), x = p - y * t_.ncols;
+        if (t_.inSafeArea(x, y)) {
+            const int *off = t_.off.data();
+            for (int j = 0; j < t_.n; ++j) f(j, p + off[j]);
+        } else {
+            const int *dx = t_.dx.data(), *dy = t_.dy.data();
+            for (int j = 0; j < t_.n; ++j) {
+                int nx = x + dx[j], ny = y + dy[j];
+                if (nx >= 0 && nx < t_.ncols && ny >= 0 && ny < t_.nrows) f(j, ny * t_.ncols + nx);
+            }
+        }
+    }
+
+private:
+    px::NeighbourTable t_;
+    RowOf rowOf_;
+};
+
+// Arcs of an adjacency relation; the weight is worked out only when the loop
+// asks for it (after the mask and done tests), so a user's function is called
+// exactly where the plain algorithm calls it.
+template <class W>
+struct FunctionArcs {
+    Neighbours neighbours;
+    W weight;
+
+    template <class F>
+    void forEach(int p, F &&f) const
+    {
+        neighbours.forEach(p, [&](int, int q) { f(q, [&] { return weight(p, q); }); });
+    }
+};
+
+// Arcs of an arc-weight image: band j at p is the weight of the arc along pair
+// j, a negative value no arc. An arc whose end lies outside the image is
+// skipped whatever its band says (the images the library builds hold -1
+// there); the safe area keeps that test off inner pixels.
+struct ImageArcs {
+    Neighbours neighbours;
+    std::vector<const int *> band;
+    int scale;
+
+    template <class F>
+    void forEach(int p, F &&f) const
+    {
+        const int *const *b = band.data();
+        neighbours.forEach(p, [&](int j, int q) {
+            const int w = b[j][p];
+            if (w >= 0) f(q, [w, this] { return w * scale; });
+        });
+    }
+};
+
+// ---- Masks ----------------------------------------------------------------
+
+struct NoMask {
+    bool seedAllowed(int) const { return true; }
+    bool blocked(int) const { return false; }
+};
+// A seed needs a strictly positive mask value, a neighbour only a non-zero one.
+struct BandMask {
+    const int *m;
+    bool seedAllowed(int p) const { return m[p] > 0; }
+    bool blocked(int q) const { return m[q] == 0; }
+};
+
+// ---- Queue ------------------------------------------------------------------
+
+[[noreturn]] void dieQueue(const char *which)
+{
+    px::fatal(PX_FATAL_MEMORY, "Could not allocate queue (%s) in initQueue\n", which);
+}
+
+class PixelQueue {
+public:
+    PixelQueue(int nbuckets, int nelems) : nbuckets_(nbuckets)
+    {
+        try {
+            first_.assign(static_cast<std::size_t>(nbuckets), NONE);
+            last_.assign(static_cast<std::size_t>(nbuckets), NONE);
+        } catch (const std::exception &) {
+            dieQueue("Q");
+        }
+        try {
+            link_.assign(static_cast<std::size_t>(nelems), Link{NONE, NONE, QUEUE_ABSENT});
+        } catch (const std::exception &) {
+            dieQueue("A");
+        }
+    }
+
+    bool done(int e) const { return link_[e].state == QUEUE_DONE; }
+
+    // The true residue of a cost: no cost can name a bucket outside the queue.
+    int bucketOf(int c) const
+    {
+        if (static_cast<unsigned>(c) < static_cast<unsigned>(nbuckets_)) return c;
+        int r = c % nbuckets_;
+        return r < 0 ? r + nbuckets_ : r;
+    }
+
+    // Appends an absent e at the tail of bucket b, or moves a queued one there.
+    void insertOrMove(int b, int e)
+    {
+        Link &l = link_[e];
+        if (l.state >= 0) {
+            const int ob = l.state;
+            if (l.prev == NONE) first_[ob] = l.next;
+            else link_[l.prev].next = l.next;
+            if (l.next == NONE) last_[ob] = l.prev;
+            else link_[l.next].prev = l.prev;
+        }
+        const int tail = last_[b];
+        if (tail == NONE) first_[b] = e;
+        else link_[tail].next = e;
+        l.prev = tail;
+        l.next = NONE;
+        l.state = b;
+        last_[b] = e;
+    }
+
+    // The head of the first non-empty bucket from the cursor on, circularly;
+    // -1 when every bucket is empty. The element becomes done.
+    int pop()
+    {
+        int b = current_;
+        if (first_[b] == NONE) {
+            const int start = b;
+            do {
+                b = b + 1 == nbuckets_ ? 0 : b + 1;
+            } while (first_[b] == NONE && b != start);
+            current_ = b;
+            if (first_[b] == NONE) return NONE;
+        }
+        const int e = first_[b];
+        const int next = link_[e].next;
+        first_[b] = next;
+        if (next == NONE) last_[b] = NONE;
+        else link_[next].prev = NONE;
+        link_[e].state = QUEUE_DONE;
+        return e;
+    }
+
+private:
+    static constexpr int NONE = -1;
+    struct Link {
+        int prev, next, state;
+    };
+    int nbuckets_;
+    int current_ = 0;
+    std::vector<int> first_, last_;
+    std::vector<Link> link_;
+};
+
+// ---- The loop -----------------------------------------------------------------
+
+struct Bands {
+    int *label, *cost, *pred;
+};
+
+// Nothing happens when a served pixel meets a finished one.
+struct NoMerging {
+    void served(int) {}
+    void metDone(int, int) {}
+};
+
+template <class Arcs, class Mask, class Cost, class Hooks>
+void grow(int n, const Bands &r, int nbuckets, const Arcs &arcs, const Mask &mask, Cost cost,
+          Hooks &hooks, Roots *seeds)
+{
+    PixelQueue queue(nbuckets, n);
+    for (int p = 0; p < n; ++p) {
+        r.cost[p] = IFT_INFINITY_MIN;
+        r.label[p] = 0;
+        r.pred[p] = p;
+    }
+    for (int i = 0; i < seeds->count; ++i) {
+        const int p = seeds->pixel[i];
+        if (p < 0 || p >= n || !mask.seedAllowed(p)) continue;
+        r.cost[p] = seeds->cost[i];
+        r.label[p] = seeds->label[i];
+        queue.insertOrMove(queue.bucketOf(r.cost[p]), p);
+    }
+    int *const costOf = r.cost, *const label = r.label, *const pred = r.pred;
+    for (int p; (p = queue.pop()) >= 0;) {
+        hooks.served(p);
+        const int cp = costOf[p], lp = label[p];
+        arcs.forEach(p, [&](int q, auto weight) {
+            if (mask.blocked(q)) return;
+            if (queue.done(q)) {
+                hooks.metDone(p, q);
+                return;
+            }
+            const int c = cost(cp, weight());
+            if (c >= costOf[q]) return;
+            costOf[q] = c;
+            label[q] = lp;
+            pred[q] = p;
+            queue.insertOrMove(queue.bucketOf(c), q);
+        });
+    }
+}
+
+// ---- Argument checks (once per call) -------------------------------------------
+
+Bands workBands(Image *work, const Image *img, const char *who)
+{
+    if (!work || work->nbands < 3 || work->npixels < img->npixels)
+        px::fatal(PX_FATAL_ARGUMENT,
+                  "%s: the work image needs 3 bands and %d pixels, it has %d bands and %d pixels\n", who,
+                  img->npixels, work ? work->nbands : 0, work ? work->npixels : 0);
+    const int nb = work->nbands;
+    return {work->bands[nb - 3], work->bands[nb - 2], work->bands[nb - 1]};
+}
+
+void checkSize(const Image *other, const Image *img, const char *who, const char *what)
+{
+    if (!other || other->ncols != img->ncols || other->nrows != img->nrows || other->nbands < 1)
+        px::fatal(PX_FATAL_ARGUMENT, "%s: the %s image is %d x %d, the input %d x %d\n", who, what,
+                  other ? other->ncols : 0, other ? other->nrows : 0, img->ncols, img->nrows);
+}
+
+// The arcs of an arc-weight image, with weights times `scale`, and the largest
+// scaled weight (-1 when there is no arc).
+ImageArcs imageArcs(Image *weights, const Image *img, int scale, long long &largest, const char *who)
+{
+    checkSize(weights, img, who, "arc-weight");
+    if (weights->adjCount < 0 || weights->adjCount > weights->nbands || (weights->adjCount > 0 && !weights->adjPairs))
+        px::fatal(PX_FATAL_ARGUMENT, "%s: the arc-weight image has %d bands for %d arcs\n", who, weights->nbands,
+                  weights->adjCount);
+    ImageArcs arcs{Neighbours(px::NeighbourTable(weights->adjPairs, weights->adjCount, img->ncols, img->nrows)),
+                   std::vector<const int *>(weights->bands, weights->bands + weights->adjCount), scale};
+    int top = -1;
+    for (int j = 0; j < weights->adjCount; ++j) {
+        const int *b = weights->bands[j];
+        for (int p = 0; p < img->npixels; ++p) top = b[p] > top ? b[p] : top;
+    }
+    largest = top < 0 ? -1 : static_cast<long long>(top) * scale;
+    if (largest > INT_MAX)
+        px::fatal(PX_FATAL_ARGUMENT, "%s: arc weight %d times %d is beyond int\n", who, top, scale);
+    return arcs;
+}
+
+// The largest cost of a seed inside the image (INT_MIN when there is none).
+long long largestSeedCost(const Roots *seeds, int n)
+{
+    long long top = INT_MIN;
+    for (int i = 0; i < seeds->count; ++i)
+        if (seeds->pixel[i] >= 0 && seeds->pixel[i] < n && seeds->cost[i] > top) top = seeds->cost[i];
+    return top;
+}
+
+// The specified bucket count, raised so that every arc weight and seed cost
+// has a bucket of its own; kept inside 1 .. INT_MAX.
+int coveringBuckets(long long specified, long long largestWeight, long long largestSeed)
+{
+    long long n = specified;
+    if (largestWeight + 1 > n) n = largestWeight + 1;
+    if (largestSeed + 1 > n) n = largestSeed + 1;
+    return static_cast<int>(n < 1 ? 1 : n > INT_MAX ? INT_MAX : n);
+}
+
+template <class Mask>
+void runFunctionVariant(Image *img, Image *work, const Mask &mask, AdjacencyFn adjacency, WeightFn weight,
+                        PathCostFn pathCost, Roots *seeds, const char *who)
+{
+    const Bands r = workBands(work, img, who);
+    Neighbours neighbours(px::NeighbourTable::from(adjacency, img->ncols, img->nrows));
+    NoMerging hooks;
+    withWeight(img, weight, [&](auto w) {
+        FunctionArcs<Normalised<decltype(w)>> arcs{neighbours, {w, who}};
+        withPathCost(pathCost, [&](auto cost) {
+            grow(img->npixels, r, NORMALISED_BUCKETS, arcs, mask, cost, hooks, seeds);
+        });
+    });
+}
+
+template <class Mask>
+void runImageVariant(Image *img, Image *work, const Mask &mask, Image *weights, long long specified, int scale,
+                     PathCostFn pathCost, Roots *seeds, const char *who)
+{
+    const Bands r = workBands(work, img, who);
+    long long largest;
+    const ImageArcs arcs = imageArcs(weights, img, scale, largest, who);
+    const int nbuckets = coveringBuckets(specified, largest, largestSeedCost(seeds, img->npixels));
+    NoMerging hooks;
+    withPathCost(pathCost, [&](auto cost) { grow(img->npixels, r, nbuckets, arcs, mask, cost, hooks, seeds); });
+}
+
+int bucketCount(int maxcost)
+{
+    long long n = static_cast<long long>(maxcost) + 1;
+    return static_cast<int>(n < 1 ? 1 : n > INT_MAX ? INT_MAX : n);
+}
+
+// ---- Dynamic region merging ------------------------------------------------------
+
+struct UnionFindOwner {
+    UnionFind uf{};
+    UnionFindOwner(int n, int nData) { ufStartUnionFind(&uf, n, nData); }
+    ~UnionFindOwner() { ufReleaseUnionFind(&uf); }
+    UnionFindOwner(const UnionFindOwner &) = delete;
+    UnionFindOwner &operator=(const UnionFindOwner &) = delete;
+};
+
+void releaseGraph(Graph *g) { destroyGraph(&g); }
+using GraphOwner = std::unique_ptr<Graph, void (*)(Graph *)>;
+
+// A served pixel joins the region of its predecessor; a neighbour already
+// finished in another label's region meets it for the first time when their
+// sets still differ: the edge gets the region weight of that moment, then the
+// two regions merge. Later contacts of joined regions add nothing.
+struct RegionMerging {
+    UnionFind *uf;
+    Graph *graph;
+    Image *img;
+    RegionWeightFn regionWeight;
+    const Bands &r;
+
+    void served(int p)
+    {
+        const int pp = r.pred[p];
+        if (pp != p) ufLink(uf, ufFindSet(uf, p), ufFindSet(uf, pp));
+    }
+    void metDone(int p, int q)
+    {
+        if (r.label[q] == r.label[p]) return;
+        const int rp = ufFindSet(uf, p), rq = ufFindSet(uf, q);
+        if (rp == rq) return;
+        const int w = regionWeight ? regionWeight(img, uf, p, q) : 0;
+        insertEdge(graph, r.label[p], r.label[q], w);
+        ufLink(uf, ufFindSet(uf, q), ufFindSet(uf, p));
+    }
+};
+
+} // namespace
+
+extern "C" {
+
+void ift(Image *img, Image *work, AdjacencyFn adjacency, WeightFn weight, PathCostFn pathCost, Roots *seeds)
+{
+    runFunctionVariant(img, work, NoMask{}, adjacency, weight, pathCost, seeds, "ift");
+}
+
+void iftMask(Image *img, Image *work, Image *mask, AdjacencyFn adjacency, WeightFn weight, PathCostFn pathCost,
+             Roots *seeds)
+{
+    checkSize(mask, img, "iftMask", "mask");
+    runFunctionVariant(img, work, BandMask{mask->bands[0]}, adjacency, weight, pathCost, seeds, "iftMask");
+}
+
+void iftWF(Image *img, Image *work, Image *weights, PathCostFn pathCost, Roots *seeds)
+{
+    runImageVariant(img, work, NoMask{}, weights, WF_BUCKETS, 1, pathCost, seeds, "iftWF");
+}
+
+void iftNonNormalizedWF(Image *img, Image *work, Image *weights, int maxcost, PathCostFn pathCost, Roots *seeds)
+{
+    runImageVariant(img, work, NoMask{}, weights, bucketCount(maxcost), 1, pathCost, seeds, "iftNonNormalizedWF");
+}
+
+void iftMaskWF(Image *img, Image *work, Image *mask, Image *weights, PathCostFn pathCost, Roots *seeds)
+{
+    checkSize(mask, img, "iftMaskWF", "mask");
+    runImageVariant(img, work, BandMask{mask->bands[0]}, weights, NORMALISED_BUCKETS, WEIGHT_SCALE, pathCost,
+                    seeds, "iftMaskWF");
+}
+
+// The graph needs a vertex for every seed label, which may exceed the seed
+// count; a negative label has no vertex and is refused.
+Graph *iftDinamicNonNormalized(Image *data, Image *img, Image *work, AdjacencyFn adjacency, WeightFn weight,
+                               int maxcost, PathCostFn pathCost, Roots *seeds, RegionWeightFn regionWeight,
+                               InitDataFn init, MergeDataFn mergeData, int nData)
+{
+    const char *who = "iftDinamicNonNormalized";
+    const Bands r = workBands(work, img, who);
+    int top = seeds->count;
+    for (int i = 0; i < seeds->count; ++i) {
+        if (seeds->label[i] < 0)
+            px::fatal(PX_FATAL_ARGUMENT, "%s: seed %d has the negative label %d\n", who, i, seeds->label[i]);
+        top = seeds->label[i] > top ? seeds->label[i] : top;
+    }
+
+    UnionFindOwner forest(img->npixels + 1, nData);
+    if (init) init(&forest.uf, data);
+    forest.uf.mergeData = mergeData;
+    GraphOwner graph(allocateGraph(top, 0), releaseGraph);
+    if (!graph) px::dieOutOfMemory();
+
+    Neighbours neighbours(px::NeighbourTable::from(adjacency, img->ncols, img->nrows));
+    RegionMerging hooks{&forest.uf, graph.get(), img, regionWeight, r};
+    withWeight(img, weight, [&](auto w) {
+        FunctionArcs<decltype(w)> arcs{neighbours, w};
+        withPathCost(pathCost, [&](auto cost) {
+            grow(img->npixels, r, bucketCount(maxcost), arcs, NoMask{}, cost, hooks, seeds);
+        });
+    });
+    Image *labels = pxCopyBand(work, PX_GREY_INT, work->nbands - 3);
+    if (!labels) px::fatalReported(PX_FATAL_MEMORY, "Could not allocate image!\n");
+    setLabelImage(graph.get(), labels);
+    return graph.release();
+}
+
+} // extern "C"
