@@ -11,10 +11,13 @@
 // moves to the tail of its new bucket, a circular cursor) with each pixel's
 // links and state in one record.
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <sys/mman.h>
+#include <type_traits>
 #include <vector>
 
 #include "../ift.h"
@@ -162,22 +165,54 @@ struct FunctionArcs {
     }
 };
 
+// Per-pixel records of a large image on huge pages when the system grants
+// them: the serving order jumps around the image, and with small pages nearly
+// every jump is also a TLB miss. Uninitialised; an allocation failure ends
+// the program.
+template <class T>
+class PixelRecords {
+public:
+    explicit PixelRecords(std::size_t count)
+    {
+        constexpr std::size_t huge = std::size_t(2) << 20;
+        const std::size_t bytes = (count > 0 ? count : 1) * sizeof(T);
+        void *p = nullptr;
+        if (bytes >= 4 * huge) {
+            if (posix_memalign(&p, huge, (bytes + huge - 1) / huge * huge) != 0) p = nullptr;
+            else madvise(p, (bytes + huge - 1) / huge * huge, MADV_HUGEPAGE);  // advice only
+        } else {
+            p = std::malloc(bytes);
+        }
+        if (!p) px::dieOutOfMemory();
+        data_.reset(static_cast<T *>(p));
+    }
+    T *data() const { return data_.get(); }
+
+private:
+    struct Free {
+        void operator()(T *p) const { std::free(p); }
+    };
+    std::unique_ptr<T, Free> data_;
+};
+
 // Arcs of an arc-weight image: band j at p is the weight of the arc along pair
 // j, a negative value no arc. An arc whose end lies outside the image is
 // skipped whatever its band says (the images the library builds hold -1
 // there); the safe area keeps that test off inner pixels.
 struct ImageArcs {
     Neighbours neighbours;
-    std::vector<const int *> band;
+    int k;
     int scale;
+    PixelRecords<int> record;  // the k weights of each pixel, side by side
+
+    const int *weightsOf(int p) const { return record.data() + static_cast<std::size_t>(p) * k; }
 
     template <class F>
     void forEach(int p, F &&f) const
     {
-        const int *const *b = band.data();
+        const int *w = weightsOf(p);
         neighbours.forEach(p, [&](int j, int q) {
-            const int w = b[j][p];
-            if (w >= 0) f(q, [w, this] { return w * scale; });
+            if (w[j] >= 0) f(q, [v = w[j], s = scale] { return v * s; });
         });
     }
 };
@@ -331,6 +366,191 @@ void grow(int n, const Bands &r, int nbuckets, const Arcs &arcs, const Mask &mas
     }
 }
 
+// Max path costs (plain or Local) served in increasing order, with every seed
+// cost and every scaled weight inside 0 .. nbuckets-1: then no cost wraps,
+// costs are served in order, and an offer is never below the cost being
+// expanded. So
+//  - an offer to a finished pixel can never beat it, and the done test is
+//    redundant;
+//  - a pixel only ever moves to a lower bucket, never back to one it left, so
+//    instead of unlinking it the loop appends it to its new bucket and skips
+//    the entry it leaves behind when that bucket is served (the pixel's cost
+//    then names another bucket);
+//  - each bucket is served once, in the order of its entries.
+// The serving order, and so every result, is that of the queue above.
+template <class Cost>
+constexpr bool servedInOrder()
+{
+    return std::is_same<Cost, MaxCost>::value || std::is_same<Cost, MaxLocalCost>::value;
+}
+
+// Seeds in array order; a pixel seeded again takes the later cost and label
+// and goes where its last seed alone would have put it. Seeds outside the
+// image or refused by the mask are skipped. Returns the seeded pixels in queue
+// order (within one cost).
+template <class Mask>
+std::vector<int> enterSeeds(Roots *seeds, const Bands &r, int n, const Mask &mask)
+{
+    // pred holds, for the moment, the index of the last seed on each pixel.
+    for (int i = 0; i < seeds->count; ++i) {
+        const int p = seeds->pixel[i];
+        if (p < 0 || p >= n || !mask.seedAllowed(p)) continue;
+        r.cost[p] = seeds->cost[i];
+        r.label[p] = seeds->label[i];
+        r.pred[p] = i;
+    }
+    std::vector<int> order;
+    for (int i = 0; i < seeds->count; ++i) {
+        const int p = seeds->pixel[i];
+        if (p >= 0 && p < n && mask.seedAllowed(p) && r.pred[p] == i) order.push_back(p);
+    }
+    for (int p : order) r.pred[p] = p;
+    return order;
+}
+
+// What the in-order loop reads of a pixel, in one record: a pixel's
+// neighbours lie in three rows, and one record per pixel costs a cache line
+// per row instead of one per row and array. The results are copied out at the
+// end.
+struct Cell {
+    int cost, label, pred, value;
+};
+
+// Arc weights for the in-order loop. From band 0 through ifWatershedMetric:
+// the value at the arc's end, kept in its cell, times the scale.
+struct ValueWeights {
+    const Neighbours &neighbours;
+    const int *value;
+    int scale;
+
+    void fill(Cell *cells, int n) const
+    {
+        for (int p = 0; p < n; ++p) cells[p].value = value[p];
+    }
+    void prefetch(int) const {}
+    template <class F>
+    void forEach(const Cell *cells, int p, F &&f) const
+    {
+        neighbours.forEach(p, [&](int, int q) { f(q, cells[q].value * scale); });
+    }
+};
+
+// From an arc-weight image, through the record of its weights.
+struct RecordWeights {
+    const ImageArcs &arcs;
+
+    void fill(Cell *, int) const {}
+    void prefetch(int p) const { __builtin_prefetch(arcs.weightsOf(p)); }
+    template <class F>
+    void forEach(const Cell *, int p, F &&f) const
+    {
+        arcs.forEach(p, [&](int q, auto weight) { f(q, weight()); });
+    }
+};
+
+template <class Weights, class Mask, class Cost>
+void growInOrder(int n, int ncols, const Bands &r, int nbuckets, const Weights &weights, const Mask &mask,
+                 Cost cost, Roots *seeds)
+{
+    // How many entries ahead of the pixel served the next ones are fetched.
+    constexpr std::size_t PREFETCH_DISTANCE = 8;
+    PixelRecords<Cell> cells(static_cast<std::size_t>(n));
+    for (int p = 0; p < n; ++p) cells.data()[p] = Cell{IFT_INFINITY_MIN, 0, p, 0};
+    weights.fill(cells.data(), n);
+
+    std::vector<std::vector<int>> buckets;
+    try {
+        buckets.resize(static_cast<std::size_t>(nbuckets));
+    } catch (const std::exception &) {
+        dieQueue("Q");
+    }
+    auto append = [&](int b, int p) {
+        try {
+            buckets[b].push_back(p);
+        } catch (const std::exception &) {
+            dieQueue("A");
+        }
+    };
+    {
+        // Seeds entered through the result bands, then moved into the cells.
+        for (int p : enterSeeds(seeds, r, n, mask)) {
+            cells.data()[p].cost = r.cost[p];
+            cells.data()[p].label = r.label[p];
+            append(r.cost[p], p);
+        }
+    }
+    Cell *const cell = cells.data();
+    for (int b = 0; b < nbuckets; ++b) {
+        std::vector<int> &bucket = buckets[b];
+        // Offers at the cost being served join this bucket while it is served.
+        for (std::size_t i = 0; i < bucket.size(); ++i) {
+            if (i + PREFETCH_DISTANCE < bucket.size()) {
+                // The rows around a pixel served soon; edge rows fetch their own
+                // row again. GCC drops the prefetches of some equivalent
+                // spellings (lambdas among them): check the disassembly after
+                // changing this.
+                const int e = bucket[i + PREFETCH_DISTANCE];
+                const Cell *above = cell + (e >= ncols ? e - ncols : e), *at = cell + e,
+                           *below = cell + (e + ncols < n ? e + ncols : e);
+                __builtin_prefetch(above - 1, 1);
+                __builtin_prefetch(above + 1, 1);
+                __builtin_prefetch(at - 1, 1);
+                __builtin_prefetch(at + 1, 1);
+                __builtin_prefetch(below - 1, 1);
+                __builtin_prefetch(below + 1, 1);
+                weights.prefetch(e);
+            }
+            const int p = bucket[i];
+            if (cell[p].cost != b) continue;  // moved to a lower bucket and served there
+            const int lp = cell[p].label;
+            weights.forEach(cell, p, [&](int q, int w) {
+                if (mask.blocked(q)) return;
+                Cell &cq = cell[q];
+                const int c = cost(b, w);
+                if (c >= cq.cost) return;
+                cq.cost = c;
+                cq.label = lp;
+                cq.pred = p;
+                append(c, q);
+            });
+        }
+        std::vector<int>().swap(bucket);
+    }
+    for (int p = 0; p < n; ++p) {
+        r.cost[p] = cell[p].cost;
+        r.label[p] = cell[p].label;
+        r.pred[p] = cell[p].pred;
+    }
+}
+
+// The in-order loop when the rule and the costs allow it, else the queue.
+template <class Arcs, class Mask, class Cost>
+void growVariant(int n, const Bands &r, int nbuckets, const Arcs &arcs, const Mask &mask, Cost cost,
+                 Roots *seeds, int ncols, const int *values, bool costsInRange)
+{
+    if constexpr (servedInOrder<Cost>()) {
+        if (costsInRange) {
+            if constexpr (std::is_same<Arcs, ImageArcs>::value)
+                return growInOrder(n, ncols, r, nbuckets, RecordWeights{arcs}, mask, cost, seeds);
+            else if constexpr (std::is_same<Arcs, FunctionArcs<Normalised<WatershedWeight>>>::value)
+                return growInOrder(n, ncols, r, nbuckets, ValueWeights{arcs.neighbours, values, WEIGHT_SCALE},
+                                   mask, cost, seeds);
+        }
+    }
+    NoMerging hooks;
+    grow(n, r, nbuckets, arcs, mask, cost, hooks, seeds);
+}
+
+// Every seed cost inside the image lies in 0 .. nbuckets-1.
+bool seedCostsIn(const Roots *seeds, int n, int nbuckets)
+{
+    for (int i = 0; i < seeds->count; ++i)
+        if (seeds->pixel[i] >= 0 && seeds->pixel[i] < n &&
+            static_cast<unsigned>(seeds->cost[i]) >= static_cast<unsigned>(nbuckets))
+            return false;
+    return true;
+}
+
 // ---- Argument checks (once per call) -------------------------------------------
 
 Bands workBands(Image *work, const Image *img, const char *who)
@@ -358,13 +578,20 @@ ImageArcs imageArcs(Image *weights, const Image *img, int scale, long long &larg
     if (weights->adjCount < 0 || weights->adjCount > weights->nbands || (weights->adjCount > 0 && !weights->adjPairs))
         px::fatal(PX_FATAL_ARGUMENT, "%s: the arc-weight image has %d bands for %d arcs\n", who, weights->nbands,
                   weights->adjCount);
-    ImageArcs arcs{Neighbours(px::NeighbourTable(weights->adjPairs, weights->adjCount, img->ncols, img->nrows)),
-                   std::vector<const int *>(weights->bands, weights->bands + weights->adjCount), scale};
+    const int k = weights->adjCount, n = img->npixels;
+    ImageArcs arcs{Neighbours(px::NeighbourTable(weights->adjPairs, k, img->ncols, img->nrows)), k, scale,
+                   PixelRecords<int>(static_cast<std::size_t>(n) * k)};
+    // The bands turned into one record of k weights per pixel, so that a served
+    // pixel reads one place instead of k bands; the largest weight on the way.
     int top = -1;
-    for (int j = 0; j < weights->adjCount; ++j) {
-        const int *b = weights->bands[j];
-        for (int p = 0; p < img->npixels; ++p) top = b[p] > top ? b[p] : top;
-    }
+    int *rec = arcs.record.data();
+    const int *const *band = weights->bands;
+    for (int p = 0; p < n; ++p)
+        for (int j = 0; j < k; ++j) {
+            const int v = band[j][p];
+            *rec++ = v;
+            top = v > top ? v : top;
+        }
     largest = top < 0 ? -1 : static_cast<long long>(top) * scale;
     if (largest > INT_MAX)
         px::fatal(PX_FATAL_ARGUMENT, "%s: arc weight %d times %d is beyond int\n", who, top, scale);
@@ -396,11 +623,20 @@ void runFunctionVariant(Image *img, Image *work, const Mask &mask, AdjacencyFn a
 {
     const Bands r = workBands(work, img, who);
     Neighbours neighbours(px::NeighbourTable::from(adjacency, img->ncols, img->nrows));
-    NoMerging hooks;
+    // The library's weight with every value a valid normalised weight: no
+    // weight can fail its check, and the scaled weights fit the buckets.
+    bool inRange = false;
+    if (weight == ifWatershedMetric && seedCostsIn(seeds, img->npixels, NORMALISED_BUCKETS)) {
+        const int *v = img->bands[0];
+        inRange = std::all_of(v, v + img->npixels, [](int x) {
+            return static_cast<unsigned>(x) <= static_cast<unsigned>(MAX_NORMALISED_WEIGHT);
+        });
+    }
     withWeight(img, weight, [&](auto w) {
         FunctionArcs<Normalised<decltype(w)>> arcs{neighbours, {w, who}};
         withPathCost(pathCost, [&](auto cost) {
-            grow(img->npixels, r, NORMALISED_BUCKETS, arcs, mask, cost, hooks, seeds);
+            growVariant(img->npixels, r, NORMALISED_BUCKETS, arcs, mask, cost, seeds, img->ncols, img->bands[0],
+                        inRange);
         });
     });
 }
@@ -413,8 +649,10 @@ void runImageVariant(Image *img, Image *work, const Mask &mask, Image *weights, 
     long long largest;
     const ImageArcs arcs = imageArcs(weights, img, scale, largest, who);
     const int nbuckets = coveringBuckets(specified, largest, largestSeedCost(seeds, img->npixels));
-    NoMerging hooks;
-    withPathCost(pathCost, [&](auto cost) { grow(img->npixels, r, nbuckets, arcs, mask, cost, hooks, seeds); });
+    const bool inRange = largest < nbuckets && seedCostsIn(seeds, img->npixels, nbuckets);
+    withPathCost(pathCost, [&](auto cost) {
+        growVariant(img->npixels, r, nbuckets, arcs, mask, cost, seeds, img->ncols, nullptr, inRange);
+    });
 }
 
 int bucketCount(int maxcost)
