@@ -33,6 +33,8 @@ void ufStartUnionFind(UnionFind *uf, int nElements, int nData)
     const std::size_t n = static_cast<std::size_t>(nElements);
     auto *elements = static_cast<UnionFindElement *>(std::malloc(n > 0 ? n * sizeof(UnionFindElement) : 1));
     if (!elements) dieStart(nElements);
+    // One element per pixel is common, visited in the order regions grow.
+    px::adviseHugePages(elements, n * sizeof(UnionFindElement));
     int *blocks = nullptr;
     if (nData > 0 && n > 0) {
         const std::size_t width = static_cast<std::size_t>(nData);
@@ -41,6 +43,7 @@ void ufStartUnionFind(UnionFind *uf, int nElements, int nData)
             std::free(elements);
             dieStart(nElements);
         }
+        px::adviseHugePages(blocks, n * width * sizeof(int));
     }
     for (std::size_t i = 0; i < n; ++i) {
         elements[i].parent = static_cast<int>(i);

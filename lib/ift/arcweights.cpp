@@ -16,8 +16,6 @@
 #include <memory>
 #include <vector>
 
-#include <sys/mman.h>
-
 #include "../ift.h"
 #include "../pxImage/detail.h"
 
@@ -30,18 +28,6 @@ struct PairsOwner {
     int *pairs = nullptr;
     ~PairsOwner() { std::free(pairs); }
 };
-
-// A band of a large image is written once from start to end, and that first
-// touch of fresh memory costs a page fault per page: ask for huge pages on the
-// whole pages inside it (advice only; nothing changes when refused).
-void adviseHugePages(void *start, std::size_t bytes)
-{
-    constexpr std::size_t huge = std::size_t(2) << 20, page = 4096;
-    if (bytes < 4 * huge) return;
-    const auto from = (reinterpret_cast<std::uintptr_t>(start) + page - 1) / page * page;
-    const auto to = (reinterpret_cast<std::uintptr_t>(start) + bytes) / page * page;
-    if (to > from) madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
-}
 
 // Creates the arc-weight image of img for the relation, prints the "out:" line
 // when asked, and calls fill(out, pIndex, qIndex, count) for each run of arcs
@@ -66,7 +52,8 @@ Image *buildArcWeights(Image *img, AdjacencyFn adjacency, bool prints, Fill fill
     for (int j = 0; j < n; ++j) {
         const int dx = owner.pairs[2 * j], dy = owner.pairs[2 * j + 1];
         int *band = out->bands[j];
-        adviseHugePages(band, static_cast<std::size_t>(ncols) * nrows * sizeof(int));
+        // Written once from start to end: fresh memory, a fault per small page.
+        px::adviseHugePages(band, static_cast<std::size_t>(ncols) * nrows * sizeof(int));
         // Columns whose neighbour along dx exists: x0 .. x1-1.
         const long long x0 = dx < 0 ? -static_cast<long long>(dx) : 0;
         const long long x1 = dx > 0 ? static_cast<long long>(ncols) - dx : ncols;

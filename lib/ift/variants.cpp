@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <sys/mman.h>
 #include <type_traits>
 #include <vector>
 
@@ -104,24 +103,8 @@ void withWeight(Image *img, WeightFn weight, Run &&run)
     else run(UserWeight{weight, img});
 }
 
-// Row of a pixel index by multiplication, exact for every 32-bit index and
-// width (Lemire, Kaser and Kurz, 2019): cheaper than a division per pixel.
-class RowOf {
-public:
-    explicit RowOf(int ncols)
-        : d_(static_cast<std::uint32_t>(ncols)), m_(ncols > 1 ? UINT64_MAX / d_ + 1 : 0)
-    {
-    }
-    int operator()(int p) const
-    {
-        if (d_ == 1) return p;
-        return static_cast<int>((static_cast<unsigned __int128>(m_) * static_cast<std::uint32_t>(p)) >> 64);
-    }
-
-private:
-    std::uint32_t d_;
-    std::uint64_t m_;
-};
+using ift_detail::PixelQueue;
+using ift_detail::RowOf;
 
 // Neighbours in the relation's order: inside the safe area by linear offsets,
 // elsewhere with a bounds test. f(j, q) for each neighbour q.
@@ -174,15 +157,9 @@ class PixelRecords {
 public:
     explicit PixelRecords(std::size_t count)
     {
-        constexpr std::size_t huge = std::size_t(2) << 20;
         const std::size_t bytes = (count > 0 ? count : 1) * sizeof(T);
-        void *p = nullptr;
-        if (bytes >= 4 * huge) {
-            if (posix_memalign(&p, huge, (bytes + huge - 1) / huge * huge) != 0) p = nullptr;
-            else madvise(p, (bytes + huge - 1) / huge * huge, MADV_HUGEPAGE);  // advice only
-        } else {
-            p = std::malloc(bytes);
-        }
+        void *p = std::malloc(bytes);
+        px::adviseHugePages(p, bytes);
         if (!p) px::dieOutOfMemory();
         data_.reset(static_cast<T *>(p));
     }
@@ -232,90 +209,15 @@ struct BandMask {
 
 // ---- Queue ------------------------------------------------------------------
 
-[[noreturn]] void dieQueue(const char *which)
+[[noreturn]] void dieQueue(const char *which) { ift_detail::queueAllocationFailed(which); }
+
+// The true residue of a cost: no cost can name a bucket outside the queue.
+int bucketOf(int c, int nbuckets)
 {
-    px::fatal(PX_FATAL_MEMORY, "Could not allocate queue (%s) in initQueue\n", which);
+    if (static_cast<unsigned>(c) < static_cast<unsigned>(nbuckets)) return c;
+    const int r = c % nbuckets;
+    return r < 0 ? r + nbuckets : r;
 }
-
-class PixelQueue {
-public:
-    PixelQueue(int nbuckets, int nelems) : nbuckets_(nbuckets)
-    {
-        try {
-            first_.assign(static_cast<std::size_t>(nbuckets), NONE);
-            last_.assign(static_cast<std::size_t>(nbuckets), NONE);
-        } catch (const std::exception &) {
-            dieQueue("Q");
-        }
-        try {
-            link_.assign(static_cast<std::size_t>(nelems), Link{NONE, NONE, QUEUE_ABSENT});
-        } catch (const std::exception &) {
-            dieQueue("A");
-        }
-    }
-
-    bool done(int e) const { return link_[e].state == QUEUE_DONE; }
-
-    // The true residue of a cost: no cost can name a bucket outside the queue.
-    int bucketOf(int c) const
-    {
-        if (static_cast<unsigned>(c) < static_cast<unsigned>(nbuckets_)) return c;
-        int r = c % nbuckets_;
-        return r < 0 ? r + nbuckets_ : r;
-    }
-
-    // Appends an absent e at the tail of bucket b, or moves a queued one there.
-    void insertOrMove(int b, int e)
-    {
-        Link &l = link_[e];
-        if (l.state >= 0) {
-            const int ob = l.state;
-            if (l.prev == NONE) first_[ob] = l.next;
-            else link_[l.prev].next = l.next;
-            if (l.next == NONE) last_[ob] = l.prev;
-            else link_[l.next].prev = l.prev;
-        }
-        const int tail = last_[b];
-        if (tail == NONE) first_[b] = e;
-        else link_[tail].next = e;
-        l.prev = tail;
-        l.next = NONE;
-        l.state = b;
-        last_[b] = e;
-    }
-
-    // The head of the first non-empty bucket from the cursor on, circularly;
-    // -1 when every bucket is empty. The element becomes done.
-    int pop()
-    {
-        int b = current_;
-        if (first_[b] == NONE) {
-            const int start = b;
-            do {
-                b = b + 1 == nbuckets_ ? 0 : b + 1;
-            } while (first_[b] == NONE && b != start);
-            current_ = b;
-            if (first_[b] == NONE) return NONE;
-        }
-        const int e = first_[b];
-        const int next = link_[e].next;
-        first_[b] = next;
-        if (next == NONE) last_[b] = NONE;
-        else link_[next].prev = NONE;
-        link_[e].state = QUEUE_DONE;
-        return e;
-    }
-
-private:
-    static constexpr int NONE = -1;
-    struct Link {
-        int prev, next, state;
-    };
-    int nbuckets_;
-    int current_ = 0;
-    std::vector<int> first_, last_;
-    std::vector<Link> link_;
-};
 
 // ---- The loop -----------------------------------------------------------------
 
@@ -344,7 +246,7 @@ void grow(int n, const Bands &r, int nbuckets, const Arcs &arcs, const Mask &mas
         if (p < 0 || p >= n || !mask.seedAllowed(p)) continue;
         r.cost[p] = seeds->cost[i];
         r.label[p] = seeds->label[i];
-        queue.insertOrMove(queue.bucketOf(r.cost[p]), p);
+        queue.insertOrMove(bucketOf(r.cost[p], nbuckets), p);
     }
     int *const costOf = r.cost, *const label = r.label, *const pred = r.pred;
     for (int p; (p = queue.pop()) >= 0;) {
@@ -352,7 +254,7 @@ void grow(int n, const Bands &r, int nbuckets, const Arcs &arcs, const Mask &mas
         const int cp = costOf[p], lp = label[p];
         arcs.forEach(p, [&](int q, auto weight) {
             if (mask.blocked(q)) return;
-            if (queue.done(q)) {
+            if (queue.state(q) == QUEUE_DONE) {
                 hooks.metDone(p, q);
                 return;
             }
@@ -361,7 +263,7 @@ void grow(int n, const Bands &r, int nbuckets, const Arcs &arcs, const Mask &mas
             costOf[q] = c;
             label[q] = lp;
             pred[q] = p;
-            queue.insertOrMove(queue.bucketOf(c), q);
+            queue.insertOrMove(bucketOf(c, nbuckets), q);
         });
     }
 }
