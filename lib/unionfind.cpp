@@ -2,6 +2,7 @@
 // 1975). The data blocks of all elements live in one allocation that the
 // first element's block starts; each element points at its own slice.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
@@ -31,15 +32,17 @@ void ufStartUnionFind(UnionFind *uf, int nElements, int nData)
     if (!uf) px::fatal(PX_FATAL_ARGUMENT, "Union/find was not allocated before ufStartUnionFind \n\n");
     if (nElements < 0) dieStart(nElements);
     const std::size_t n = static_cast<std::size_t>(nElements);
+    const std::size_t width = nData > 0 ? static_cast<std::size_t>(nData) : 0;
+    // Sizes beyond the address space are refused before anything is allocated.
+    if (n > 0 && width > static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(int) / n) dieStart(nElements);
     auto *elements = static_cast<UnionFindElement *>(std::malloc(n > 0 ? n * sizeof(UnionFindElement) : 1));
     if (!elements) dieStart(nElements);
     // One element per pixel is common, visited in the order regions grow.
     px::adviseHugePages(elements, n * sizeof(UnionFindElement));
     int *blocks = nullptr;
-    if (nData > 0 && n > 0) {
-        const std::size_t width = static_cast<std::size_t>(nData);
-        if (width > SIZE_MAX / sizeof(int) / n ||
-            !(blocks = static_cast<int *>(std::calloc(n * width, sizeof(int))))) {
+    if (width > 0 && n > 0) {
+        blocks = static_cast<int *>(std::calloc(n * width, sizeof(int)));
+        if (!blocks) {
             std::free(elements);
             dieStart(nElements);
         }
