@@ -227,6 +227,7 @@ struct Bands {
 
 // Nothing happens when a served pixel meets a finished one.
 struct NoMerging {
+    static constexpr bool tracksDone = false;
     void served(int) {}
     void metDone(int, int) {}
 };
@@ -350,9 +351,9 @@ struct RecordWeights {
     }
 };
 
-template <class Weights, class Mask, class Cost>
+template <class Weights, class Mask, class Cost, class Hooks>
 void growInOrder(int n, int ncols, const Bands &r, int nbuckets, const Weights &weights, const Mask &mask,
-                 Cost cost, Roots *seeds)
+                 Cost cost, Hooks &hooks, Roots *seeds)
 {
     // How many entries ahead of the pixel served the next ones are fetched.
     constexpr std::size_t PREFETCH_DISTANCE = 8;
@@ -382,6 +383,10 @@ void growInOrder(int n, int ncols, const Bands &r, int nbuckets, const Weights &
         }
     }
     Cell *const cell = cells.data();
+    // Which pixels are finished, kept only when something happens at a
+    // finished neighbour (no offer can beat one).
+    std::vector<unsigned char> done;
+    if constexpr (Hooks::tracksDone) done = px::buffer<unsigned char>(static_cast<std::size_t>(n));
     for (int b = 0; b < nbuckets; ++b) {
         std::vector<int> &bucket = buckets[b];
         // Offers at the cost being served join this bucket while it is served.
@@ -404,9 +409,19 @@ void growInOrder(int n, int ncols, const Bands &r, int nbuckets, const Weights &
             }
             const int p = bucket[i];
             if (cell[p].cost != b) continue;  // moved to a lower bucket and served there
+            if constexpr (Hooks::tracksDone) {
+                done[p] = 1;
+                hooks.served(cell, p);
+            }
             const int lp = cell[p].label;
             weights.forEach(cell, p, [&](int q, int w) {
                 if (mask.blocked(q)) return;
+                if constexpr (Hooks::tracksDone) {
+                    if (done[q]) {
+                        hooks.metDone(cell, p, q);
+                        return;
+                    }
+                }
                 Cell &cq = cell[q];
                 const int c = cost(b, w);
                 if (c >= cq.cost) return;
@@ -430,16 +445,16 @@ template <class Arcs, class Mask, class Cost>
 void growVariant(int n, const Bands &r, int nbuckets, const Arcs &arcs, const Mask &mask, Cost cost,
                  Roots *seeds, int ncols, const int *values, bool costsInRange)
 {
+    NoMerging hooks;
     if constexpr (servedInOrder<Cost>()) {
         if (costsInRange) {
             if constexpr (std::is_same<Arcs, ImageArcs>::value)
-                return growInOrder(n, ncols, r, nbuckets, RecordWeights{arcs}, mask, cost, seeds);
+                return growInOrder(n, ncols, r, nbuckets, RecordWeights{arcs}, mask, cost, hooks, seeds);
             else if constexpr (std::is_same<Arcs, FunctionArcs<Normalised<WatershedWeight>>>::value)
                 return growInOrder(n, ncols, r, nbuckets, ValueWeights{arcs.neighbours, values, WEIGHT_SCALE},
-                                   mask, cost, seeds);
+                                   mask, cost, hooks, seeds);
         }
     }
-    NoMerging hooks;
     grow(n, r, nbuckets, arcs, mask, cost, hooks, seeds);
 }
 
@@ -580,27 +595,55 @@ using GraphOwner = std::unique_ptr<Graph, void (*)(Graph *)>;
 // finished in another label's region meets it for the first time when their
 // sets still differ: the edge gets the region weight of that moment, then the
 // two regions merge. Later contacts of joined regions add nothing.
+template <class Records>
 struct RegionMerging {
+    static constexpr bool tracksDone = true;
     UnionFind *uf;
     Graph *graph;
     Image *img;
     RegionWeightFn regionWeight;
-    const Bands &r;
+    Records rec;
 
     void served(int p)
     {
-        const int pp = r.pred[p];
+        const int pp = rec.pred(p);
         if (pp != p) ufLink(uf, ufFindSet(uf, p), ufFindSet(uf, pp));
     }
     void metDone(int p, int q)
     {
-        if (r.label[q] == r.label[p]) return;
+        const int lp = rec.label(p), lq = rec.label(q);
+        if (lq == lp) return;
         const int rp = ufFindSet(uf, p), rq = ufFindSet(uf, q);
         if (rp == rq) return;
         const int w = regionWeight ? regionWeight(img, uf, p, q) : 0;
-        insertEdge(graph, r.label[p], r.label[q], w);
+        insertEdge(graph, lp, lq, w);
         ufLink(uf, ufFindSet(uf, q), ufFindSet(uf, p));
     }
+    // The same, from the in-order loop's records.
+    void served(const Cell *cells, int p)
+    {
+        rec.cells = cells;
+        served(p);
+    }
+    void metDone(const Cell *cells, int p, int q)
+    {
+        rec.cells = cells;
+        metDone(p, q);
+    }
+};
+
+// Labels and predecessors in the result bands (the queue's loop) or in the
+// in-order loop's records.
+struct BandRecords {
+    const Bands &r;
+    const Cell *cells = nullptr;  // unused
+    int label(int p) const { return r.label[p]; }
+    int pred(int p) const { return r.pred[p]; }
+};
+struct CellRecords {
+    const Cell *cells = nullptr;
+    int label(int p) const { return cells[p].label; }
+    int pred(int p) const { return cells[p].pred; }
 };
 
 } // namespace
@@ -658,11 +701,29 @@ Graph *iftDinamicNonNormalized(Image *data, Image *img, Image *work, AdjacencyFn
     if (!graph) px::dieOutOfMemory();
 
     Neighbours neighbours(px::NeighbourTable::from(adjacency, img->ncols, img->nrows));
-    RegionMerging hooks{&forest.uf, graph.get(), img, regionWeight, r};
+    const int nbuckets = bucketCount(maxcost);
+    // Max path costs on the library's weight with every value and seed cost a
+    // bucket of its own: the in-order loop.
+    bool inRange = false;
+    if (weight == ifWatershedMetric && seedCostsIn(seeds, img->npixels, nbuckets)) {
+        const int *v = img->bands[0];
+        inRange = std::all_of(v, v + img->npixels, [nbuckets](int x) {
+            return static_cast<unsigned>(x) < static_cast<unsigned>(nbuckets);
+        });
+    }
     withWeight(img, weight, [&](auto w) {
         FunctionArcs<decltype(w)> arcs{neighbours, w};
         withPathCost(pathCost, [&](auto cost) {
-            grow(img->npixels, r, bucketCount(maxcost), arcs, NoMask{}, cost, hooks, seeds);
+            using Rule = decltype(cost);
+            if constexpr (servedInOrder<Rule>() && std::is_same<decltype(w), WatershedWeight>::value) {
+                if (inRange) {
+                    RegionMerging<CellRecords> hooks{&forest.uf, graph.get(), img, regionWeight, {}};
+                    return growInOrder(img->npixels, img->ncols, r, nbuckets,
+                                       ValueWeights{neighbours, img->bands[0], 1}, NoMask{}, cost, hooks, seeds);
+                }
+            }
+            RegionMerging<BandRecords> hooks{&forest.uf, graph.get(), img, regionWeight, {r}};
+            grow(img->npixels, r, nbuckets, arcs, NoMask{}, cost, hooks, seeds);
         });
     });
     Image *labels = pxCopyBand(work, PX_GREY_INT, work->nbands - 3);
