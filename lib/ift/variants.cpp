@@ -9,7 +9,8 @@
 // a user's function is called through its pointer. The queue is the public
 // bucket queue's discipline (first-in first-out buckets, an improved pixel
 // moves to the tail of its new bucket, a circular cursor) with each pixel's
-// links and state in one record.
+// links and state in one record. Max path costs whose costs all have buckets
+// of their own run a leaner loop that serves the same order (growInOrder).
 
 #include <algorithm>
 #include <climits>
@@ -636,7 +637,6 @@ struct RegionMerging {
 // in-order loop's records.
 struct BandRecords {
     const Bands &r;
-    const Cell *cells = nullptr;  // unused
     int label(int p) const { return r.label[p]; }
     int pred(int p) const { return r.pred[p]; }
 };
