@@ -401,48 +401,33 @@ TEST(Variants, DynamicGraphHasAVertexForEveryLabel)
 TEST(Variants, UnfitArgumentsEndTheCall)
 {
     ImagePtr img = makeImage(3, 1, {0, 1021, 2});
-    SeedSet seeds({0}, {1}, {0});
-    ImagePtr work(pxCreateImage(4, PX_WORK, 3, 1));
-    std::string message;
-    EXPECT_EQ(catchFatal([&] { ift(img.get(), work.get(), pxNeighborhood4, ifWatershedMetric, ifPathCostMax,
-                                   seeds.get()); },
-                         message),
-              PX_FATAL_ARGUMENT);
-    EXPECT_EQ(message, "ift: arc weight 1021 outside 0 .. 1020");
-    ImagePtr mask = makeImage(3, 1, {1, 1, 1});
-    EXPECT_EQ(catchFatal([&] { iftMask(img.get(), work.get(), mask.get(), pxNeighborhood4, ifWatershedMetric,
-                                       ifPathCostMax, seeds.get()); },
-                         message),
-              PX_FATAL_ARGUMENT);
-    EXPECT_EQ(message, "iftMask: arc weight 1021 outside 0 .. 1020");
-    img.at(1) = 1020;  // the largest weight allowed
-    EXPECT_EQ(catchFatal([&] { ift(img.get(), work.get(), pxNeighborhood4, ifWatershedMetric, ifPathCostMax,
-                                   seeds.get()); },
-                         message),
-              0);
-    EXPECT_EQ(work->bands[2][1], 1020 * 49);
-
-    ImagePtr small = makeImage(2, 1, {1, 1});
+    ImagePtr mask = makeImage(3, 1, {1, 1, 1}), small = makeImage(2, 1, {1, 1});
+    ImagePtr work(pxCreateImage(4, PX_WORK, 3, 1)), thin(pxCreateImage(2, PX_WORK, 3, 1));
     ImagePtr arcs(silently(watershedWF, img.get(), pxNeighborhood4));
-    ImagePtr thin(pxCreateImage(2, PX_WORK, 3, 1));
-    EXPECT_EQ(catchFatal([&] { iftMask(img.get(), work.get(), small.get(), pxNeighborhood4, ifWatershedMetric,
-                                       ifPathCostMax, seeds.get()); },
-                         message),
-              PX_FATAL_ARGUMENT);
-    EXPECT_EQ(message, "iftMask: the mask image is 2 x 1, the input 3 x 1");
-    EXPECT_EQ(catchFatal([&] { iftWF(small.get(), work.get(), arcs.get(), ifPathCostMax, seeds.get()); }, message),
-              PX_FATAL_ARGUMENT);
-    EXPECT_EQ(catchFatal([&] { iftWF(img.get(), thin.get(), arcs.get(), ifPathCostMax, seeds.get()); }, message),
-              PX_FATAL_ARGUMENT);
-    EXPECT_EQ(message, "iftWF: the work image needs 3 bands and 3 pixels, it has 2 bands and 3 pixels");
-    SeedSet negative({0, 2}, {1, -4}, {0, 0});
-    EXPECT_EQ(catchFatal([&] {
-                  Graph *g = iftDinamicNonNormalized(img.get(), img.get(), work.get(), pxNeighborhood4,
-                                                     ifWatershedMetric, 1020, ifPathCostMax, negative.get(),
-                                                     ifEdgeWeightArea, ifInitAreaData, ifUpdateAreaData, 1);
-                  destroyGraph(&g);
-              },
-                         message),
-              PX_FATAL_ARGUMENT);
-    EXPECT_EQ(message, "iftDinamicNonNormalized: seed 1 has the negative label -4");
+    SeedSet seeds({0}, {1}, {0}), negative({0, 2}, {1, -4}, {0, 0});
+    auto expectFatal = [](const char *expected, auto call) {
+        std::string message;
+        EXPECT_EQ(catchFatal(call, message), PX_FATAL_ARGUMENT) << expected;
+        EXPECT_EQ(message, expected);
+    };
+    auto runIft = [&](Image *m) {
+        if (m) iftMask(img.get(), work.get(), m, pxNeighborhood4, ifWatershedMetric, ifPathCostMax, seeds.get());
+        else ift(img.get(), work.get(), pxNeighborhood4, ifWatershedMetric, ifPathCostMax, seeds.get());
+    };
+    expectFatal("ift: arc weight 1021 outside 0 .. 1020", [&] { runIft(nullptr); });
+    expectFatal("iftMask: arc weight 1021 outside 0 .. 1020", [&] { runIft(mask.get()); });
+    expectFatal("iftMask: the mask image is 2 x 1, the input 3 x 1", [&] { runIft(small.get()); });
+    expectFatal("iftWF: the arc-weight image is 3 x 1, the input 2 x 1",
+                [&] { iftWF(small.get(), work.get(), arcs.get(), ifPathCostMax, seeds.get()); });
+    expectFatal("iftWF: the work image needs 3 bands and 3 pixels, it has 2 bands and 3 pixels",
+                [&] { iftWF(img.get(), thin.get(), arcs.get(), ifPathCostMax, seeds.get()); });
+    expectFatal("iftDinamicNonNormalized: seed 1 has the negative label -4", [&] {
+        Graph *g = iftDinamicNonNormalized(img.get(), img.get(), work.get(), pxNeighborhood4, ifWatershedMetric,
+                                           1020, ifPathCostMax, negative.get(), ifEdgeWeightArea, ifInitAreaData,
+                                           ifUpdateAreaData, 1);
+        destroyGraph(&g);
+    });
+    img.at(1) = 1020;  // the largest weight allowed
+    runIft(nullptr);
+    EXPECT_EQ(work->bands[2][1], 1020 * 49);
 }
