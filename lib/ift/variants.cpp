@@ -605,20 +605,46 @@ struct RegionMerging {
     RegionWeightFn regionWeight;
     Records rec;
 
+    // ufFindSet and ufLink inlined (every index here is a pixel of the
+    // forest): the same links, compression and merge calls.
+    int find(int x) const
+    {
+        UnionFindElement *e = uf->elements;
+        int root = x;
+        while (e[root].parent != root) root = e[root].parent;
+        while (e[x].parent != root) {
+            const int next = e[x].parent;
+            e[x].parent = root;
+            x = next;
+        }
+        return root;
+    }
+    void link(int x, int y) const
+    {
+        UnionFindElement *e = uf->elements;
+        if (e[x].rank > e[y].rank) {
+            e[y].parent = x;
+            if (uf->mergeData) uf->mergeData(e, x, y);
+        } else {
+            e[x].parent = y;
+            if (uf->mergeData) uf->mergeData(e, y, x);
+            if (e[x].rank == e[y].rank) ++e[y].rank;
+        }
+    }
+
     void served(int p)
     {
         const int pp = rec.pred(p);
-        if (pp != p) ufLink(uf, ufFindSet(uf, p), ufFindSet(uf, pp));
+        if (pp != p) link(find(p), find(pp));
     }
     void metDone(int p, int q)
     {
         const int lp = rec.label(p), lq = rec.label(q);
         if (lq == lp) return;
-        const int rp = ufFindSet(uf, p), rq = ufFindSet(uf, q);
-        if (rp == rq) return;
+        if (find(p) == find(q)) return;
         const int w = regionWeight ? regionWeight(img, uf, p, q) : 0;
         insertEdge(graph, lp, lq, w);
-        ufLink(uf, ufFindSet(uf, q), ufFindSet(uf, p));
+        link(find(q), find(p));
     }
     // The same, from the in-order loop's records.
     void served(const Cell *cells, int p)
