@@ -1,0 +1,231 @@
+// Region adjacency graphs with singly linked edge lists. Lists are short (the
+// regions a region touches), so the duplicate rule is a scan of the list.
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "graph.h"
+#include "pxImage/detail.h"
+
+namespace {
+
+void initList(EdgeList *list, int *features)
+{
+    list->mark = 0;
+    list->nEdges = 0;
+    list->features = features;
+    list->head = nullptr;
+    list->walk = nullptr;
+}
+
+void freeEdges(EdgeList *list)
+{
+    for (Edge *e = list->head; e;) {
+        Edge *next = e->nextEdge;
+        std::free(e);
+        e = next;
+    }
+    list->head = list->walk = nullptr;
+    list->nEdges = 0;
+}
+
+void freeGraph(Graph *g)
+{
+    for (int v = 0; v < g->nVertices; ++v) {
+        freeEdges(&g->vertices[v]);
+        std::free(g->vertices[v].features);
+    }
+    std::free(g->vertices);
+    if (g->labelImage) pxReleaseImage(&g->labelImage);
+    std::free(g);
+}
+
+// A graph of nVertices empty vertices with zero features and no label image;
+// NULL, after "in <who>: could not allocate memory", when memory cannot be had
+// (a count beyond int included). A negative count gives no vertices.
+Graph *newGraph(long long nVertices, int nFeatures, const char *who)
+{
+    if (nVertices < 0) nVertices = 0;
+    if (nFeatures < 0) nFeatures = 0;
+    Graph *g = nVertices <= INT_MAX ? static_cast<Graph *>(std::malloc(sizeof(Graph))) : nullptr;
+    if (g) {
+        g->nVertices = 0;
+        g->nFeatures = nFeatures;
+        g->labelImage = nullptr;
+        g->vertices = static_cast<EdgeList *>(
+            std::malloc(nVertices > 0 ? static_cast<std::size_t>(nVertices) * sizeof(EdgeList) : 1));
+        if (g->vertices) {
+            for (; g->nVertices < nVertices; ++g->nVertices) {
+                int *features = nullptr;
+                if (nFeatures > 0 &&
+                    !(features = static_cast<int *>(std::calloc(static_cast<std::size_t>(nFeatures), sizeof(int)))))
+                    break;
+                initList(&g->vertices[g->nVertices], features);
+            }
+            if (g->nVertices == nVertices) return g;
+        }
+        freeGraph(g);
+    }
+    std::fprintf(stderr, "in %s: could not allocate memory\n", who);
+    return nullptr;
+}
+
+void checkVertex(const Graph *g, int v, const char *where)
+{
+    if (v < 0 || v >= g->nVertices)
+        px::fatal(PX_FATAL_ARGUMENT, "%s: vertex %d outside the graph's %d vertices\n", where, v, g->nVertices);
+}
+
+} // namespace
+
+extern "C" {
+
+Graph *createGraph(Image *labelImage, int nFeatures)
+{
+    if (!labelImage) px::fatal(PX_FATAL_ARGUMENT, "in createGraph: no label image\n");
+    Graph *g = newGraph(static_cast<long long>(labelImage->maxValue) + 1, nFeatures, "createGraph");
+    if (g && !(g->labelImage = pxCopyImage(labelImage))) {
+        freeGraph(g);
+        return nullptr;
+    }
+    return g;
+}
+
+Graph *allocateGraph(int n, int nFeatures)
+{
+    return newGraph(static_cast<long long>(n) + 1, nFeatures, "allocateGraph");
+}
+
+void setLabelImage(Graph *graph, Image *img)
+{
+    if (graph->labelImage) pxReleaseImage(&graph->labelImage);
+    graph->labelImage = img;
+}
+
+// The copy needs room for every vertex of the base, which may outnumber the
+// labels of its label image (a top label that conquered no pixel), and a base
+// without a label image gives a copy without one.
+Graph *copyBaseGraph(Graph *base, int nFeatures)
+{
+    long long n = base->nVertices;
+    if (base->labelImage && static_cast<long long>(base->labelImage->maxValue) + 1 > n)
+        n = static_cast<long long>(base->labelImage->maxValue) + 1;
+    // Held by an owner while edges are copied: a node that cannot be had ends
+    // the call, and inside pxCatchFatal the copy must not leak.
+    std::unique_ptr<Graph, void (*)(Graph *)> g(newGraph(n, nFeatures, "createGraph"), freeGraph);
+    if (!g) return nullptr;
+    if (base->labelImage && !(g->labelImage = pxCopyImage(base->labelImage))) return nullptr;
+    for (int i = 0; i < base->nVertices; ++i) {
+        EdgeList *from = &base->vertices[i];
+        from->walk = from->head;
+        for (Edge *e; (e = listGetAndWalk(from));) listInsertEdge(&g->vertices[i], e->vertex, e->weight);
+    }
+    return g.release();
+}
+
+void insertEdge(Graph *graph, int u, int v, int weight)
+{
+    checkVertex(graph, u, "insertEdge");
+    checkVertex(graph, v, "insertEdge");
+    listInsertEdge(&graph->vertices[u], v, weight);
+    listInsertEdge(&graph->vertices[v], u, weight);
+}
+
+void removeEdge(Graph *graph, int u, int v)
+{
+    checkVertex(graph, u, "removeEdge");
+    checkVertex(graph, v, "removeEdge");
+    listRemoveEdge(&graph->vertices[u], v);
+    listRemoveEdge(&graph->vertices[v], u);
+}
+
+void insertDirectedEdge(Graph *graph, int u, int v, int weight)
+{
+    checkVertex(graph, u, "insertDirectedEdge");
+    listInsertEdge(&graph->vertices[u], v, weight);
+}
+
+void removeDirectedEdge(Graph *graph, int u, int v)
+{
+    checkVertex(graph, u, "removeDirectedEdge");
+    listRemoveEdge(&graph->vertices[u], v);
+}
+
+EdgeList *createList(int nFeatures)
+{
+    auto *list = static_cast<EdgeList *>(std::malloc(sizeof(EdgeList)));
+    if (!list) return nullptr;
+    int *features = nullptr;
+    if (nFeatures > 0 &&
+        !(features = static_cast<int *>(std::calloc(static_cast<std::size_t>(nFeatures), sizeof(int))))) {
+        std::free(list);
+        return nullptr;
+    }
+    initList(list, features);
+    return list;
+}
+
+void listInsertEdge(EdgeList *list, int vertex, int weight)
+{
+    for (Edge *e = list->head; e; e = e->nextEdge)
+        if (e->vertex == vertex) return;
+    auto *e = static_cast<Edge *>(std::malloc(sizeof(Edge)));
+    if (!e) px::dieOutOfMemory();
+    e->vertex = vertex;
+    e->weight = weight;
+    e->nextEdge = list->head;
+    list->head = e;
+    ++list->nEdges;
+}
+
+// A cursor left on the freed node would be followed by the next
+// listGetAndWalk, so it moves on to the node after it.
+void listRemoveEdge(EdgeList *list, int vertex)
+{
+    for (Edge **link = &list->head; *link; link = &(*link)->nextEdge) {
+        Edge *e = *link;
+        if (e->vertex != vertex) continue;
+        *link = e->nextEdge;
+        if (list->walk == e) list->walk = e->nextEdge;
+        std::free(e);
+        --list->nEdges;
+        return;
+    }
+}
+
+Edge *listGetAndWalk(EdgeList *list)
+{
+    Edge *e = list->walk;
+    if (e) list->walk = e->nextEdge;
+    return e;
+}
+
+void listDestroy(EdgeList *list)
+{
+    freeEdges(list);
+    std::free(list->features);
+    list->features = nullptr;
+}
+
+void destroyGraph(Graph **graph)
+{
+    if (graph && *graph) freeGraph(*graph);
+}
+
+void graphPrint(Graph *graph)
+{
+    std::printf("Graph has %d vertices\n", graph->nVertices);
+    for (int v = 0; v < graph->nVertices; ++v) {
+        EdgeList *list = &graph->vertices[v];
+        std::printf("[%d (", v);
+        for (int f = 0; f < graph->nFeatures; ++f) std::printf("%4d ", list->features[f]);
+        std::printf(graph->nFeatures > 0 ? "\b)]: " : ")]: ");
+        list->walk = list->head;
+        for (Edge *e; (e = listGetAndWalk(list));) std::printf("%d(%d) ", e->vertex, e->weight);
+        std::printf("\n");
+    }
+}
+
+} // extern "C"

@@ -3,7 +3,9 @@
  * transform with its path-cost and weight functions, and the operators built on
  * it (reconstruction, connected labelling, regional extrema, seed generators). */
 
+#include "graph.h"
 #include "pxImage.h"
+#include "unionfind.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -197,9 +199,100 @@ Roots *ifCellsRoots(Image *img, int size);
 
 /* ---- Region-merging criteria ----------------------------------------------- */
 
+/* A criterion is three callbacks used together: an initialiser that fills the
+ * data block of every pixel's element, the merge callback that ufLink calls
+ * (MergeDataFn), and the weight between the regions of two pixels, read before
+ * they are linked. Blocks: area 1 int (count), volume 2 (count, sum of band
+ * 0), colour 4 (count, sums of bands 0, 1, 2). An initialiser given a
+ * union-find with fewer elements than img has pixels, or blocks narrower than
+ * its family's, ends the program. */
+typedef void (*InitDataFn)(UnionFind *uf, Image *img);
+typedef int (*RegionWeightFn)(Image *img, UnionFind *uf, int p, int q);
+
+/* count = 1 for every pixel. */
+void ifInitAreaData(UnionFind *uf, Image *img);
+/* Adds the absorbed count to the kept one; returns 0. */
+int ifUpdateAreaData(UnionFindElement *elements, int kept, int absorbed);
+/* The smaller of the two regions' pixel counts (img is not read). */
+int ifEdgeWeightArea(Image *img, UnionFind *uf, int p, int q);
+
+/* count = 1, sum = band 0 of img. */
+void ifInitVolumeData(UnionFind *uf, Image *img);
+/* Adds count and sum; returns 0. */
+int ifUpdateVolumeData(UnionFindElement *elements, int kept, int absorbed);
+/* With h = band 0 of img at p: the smaller of count * h - sum over the two
+ * regions (the volume each would hold filled up to h), saturated to int. */
+int ifEdgeWeightVolume(Image *img, UnionFind *uf, int p, int q);
+
+/* count = 1, sums = bands 0, 1, 2 of img (which needs three bands). */
+void ifInitColorData(UnionFind *uf, Image *img);
+/* Adds all four ints; returns 0. */
+int ifUpdateColorData(UnionFindElement *elements, int kept, int absorbed);
+/* Largest absolute difference of the regions' truncated band means; a region
+ * of count 0 has mean 0 (img is not read). */
+int ifEdgeWeightColor(Image *img, UnionFind *uf, int p, int q);
+
 /* ---- IFT variants ---------------------------------------------------------- */
 
+/* Minimising IFTs sharing iftNonNormalized's contract: results in the last
+ * three bands of work (which needs 3 bands and img's pixel count), seeds in
+ * array order (a pixel seeded again moves to the later cost and label, seeds
+ * outside img are skipped), unreached pixels with label 0, cost
+ * IFT_INFINITY_MIN and themselves as predecessor. Bucket indices are true
+ * residues of the costs. A mask, arc-weight image or work image that does not
+ * fit img ends the program. User weight and path-cost functions are called
+ * once per arc to a pixel that is not done (and, with a mask, not masked). */
+
+/* 50000 buckets; each weight, expected in 0 .. 1000, enters the path cost
+ * times 49. A weight outside 0 .. 1020 ends the program. */
+void ift(Image *img, Image *work, AdjacencyFn adjacency, WeightFn weight, PathCostFn pathCost,
+         Roots *seeds);
+/* Arcs and weights from an arc-weight image (band j: the arc along pair j, -1
+ * for none; an arc leaving img is skipped). Buckets: the largest of 1001, the
+ * largest weight + 1 and the largest seed cost + 1. */
+void iftWF(Image *img, Image *work, Image *weights, PathCostFn pathCost, Roots *seeds);
+/* As iftWF with maxcost + 1 in place of 1001. */
+void iftNonNormalizedWF(Image *img, Image *work, Image *weights, int maxcost, PathCostFn pathCost,
+                        Roots *seeds);
+/* As ift on the pixels the mask selects: a seed needs a band-0 mask value
+ * above 0, a neighbour a value other than 0. */
+void iftMask(Image *img, Image *work, Image *mask, AdjacencyFn adjacency, WeightFn weight,
+             PathCostFn pathCost, Roots *seeds);
+/* As iftWF with weights times 49 and the mask rules of iftMask; buckets: the
+ * largest of 50000, the largest scaled weight + 1 and the largest seed cost
+ * + 1. A scaled weight beyond int ends the program. */
+void iftMaskWF(Image *img, Image *work, Image *mask, Image *weights, PathCostFn pathCost,
+               Roots *seeds);
+/* iftNonNormalized (maxcost + 1 buckets) that also merges regions: each
+ * finished pixel joins its predecessor's region, and at the first contact of
+ * two regions of different labels an edge weighted regionWeight(img, uf, p, q)
+ * joins the labels in the returned graph, and the regions merge. init(uf, data)
+ * fills the union-find (npixels + 1 elements of nData ints) before mergeData is
+ * set. The graph has max(seed count, largest seed label) + 1 vertices and a
+ * type-2 copy of the label band; release it with destroyGraph. A negative seed
+ * label ends the program. */
+Graph *iftDinamicNonNormalized(Image *data, Image *img, Image *work, AdjacencyFn adjacency,
+                               WeightFn weight, int maxcost, PathCostFn pathCost, Roots *seeds,
+                               RegionWeightFn regionWeight, InitDataFn init, MergeDataFn mergeData,
+                               int nData);
+
 /* ---- Arc-weight functions -------------------------------------------------- */
+
+/* Each returns a new arc-weight image (type 10, one band per displacement of
+ * the relation, -1 where the neighbour lies outside img, its own copy of the
+ * pairs, maxValue 1000); release it with pxReleaseImage. e is the truncated
+ * square root of the per-band mean squared difference (as
+ * ifEuclideanDistance), d the absolute band-0 difference. */
+
+/* min(e, 1000); prints "out: <bands> <ncols> <nrows> ". */
+Image *euclideanWF(Image *img, AdjacencyFn adjacency);
+/* (1 - exp(-e^2 / 10000)) * 1000, truncated. */
+Image *gaussianWF(Image *img, AdjacencyFn adjacency);
+/* 0 for d <= 3, else min(1000, (1 - exp(-(d - 3)^2 / 0.5)) * 1000), truncated;
+ * prints like euclideanWF. */
+Image *gaussian2WF(Image *img, AdjacencyFn adjacency);
+/* Band 0 of img at the arc's end, unchanged (not clamped to 1000). */
+Image *watershedWF(Image *img, AdjacencyFn adjacency);
 
 /* ---- Region graphs and region features ------------------------------------- */
 

@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "ift.h"
@@ -226,5 +227,17 @@ inline std::string sowerPath() { return PX_SOWER_PATH; }
 #ifdef PX_SIEVE_PATH
 inline std::string sievePath() { return PX_SIEVE_PATH; }
 #endif
+
+// Runs f() inside pxCatchFatal: the fatal error's kind (0 for none), with its
+// message (trailing newlines removed) in `message`.
+template <class F>
+int catchFatal(F &&f, std::string &message)
+{
+    char buf[512];
+    int kind = pxCatchFatal([](void *arg) { (*static_cast<std::remove_reference_t<F> *>(arg))(); }, &f, buf,
+                            sizeof buf);
+    message = buf;
+    return kind;
+}
 
 } // namespace testing_support
