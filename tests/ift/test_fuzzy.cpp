@@ -339,13 +339,13 @@ TEST(Fuzzy, SegmentersMatchPlainVersions)
                     variances[k] = range[1] > 1000 ? 1 + static_cast<int>(rng() % 2000000000)
                                                    : 1 + static_cast<int>(rng() % 400);
                 }
-                const int nseeds = 1 + static_cast<int>(rng() % 6);
+                const int nseeds = 1 + static_cast<int>(rng() % 8);
                 SeedSet seeds;
                 ifReleaseRoots(seeds.get());
                 ifAllocateRoots(seeds.get(), nseeds);
                 for (int i = 0; i < nseeds; ++i) {
                     seeds.r.pixel[i] = static_cast<int>(rng() % (n + 2)) - 1;  // -1 and n lie outside
-                    if (i > 0 && rng() % 4 == 0) seeds.r.pixel[i] = seeds.r.pixel[i - 1];
+                    if (i > 0 && rng() % 3 == 0) seeds.r.pixel[i] = seeds.r.pixel[rng() % i];
                     seeds.r.label[i] = static_cast<int>(rng() % (nobjects + 2));
                     seeds.r.cost[i] = static_cast<int>(rng() % 100);
                 }
