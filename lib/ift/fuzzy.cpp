@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -147,6 +148,9 @@ void fillArcBand(const Image *img, const px::NeighbourTable &t, int j, const Wei
 // ever go down while a pixel waits, so it cannot name it again).
 class CostBuckets {
 public:
+    // How many places ahead of the pixel served the next one is announced.
+    static constexpr std::size_t LOOKAHEAD = 8;
+
     CostBuckets() : bucket_(COST_LEVELS) {}
 
     void push(int b, int e)
@@ -162,14 +166,16 @@ public:
 
     const std::vector<int> &bucket(int b) const { return bucket_[b]; }
 
-    // Calls serve(b, e) for every entry in serving order, entries appended
-    // while serving included; leaves the buckets empty.
+    // Calls serve(b, e, ahead) for every entry e in serving order, entries
+    // appended while serving included, with the entry LOOKAHEAD places later
+    // in the same bucket (-1 if none yet); leaves the buckets empty.
     template <class Serve>
     void drain(Serve serve)
     {
         for (int b = 0; b < COST_LEVELS; ++b) {
             std::vector<int> &list = bucket_[b];
-            for (std::size_t i = 0; i < list.size(); ++i) serve(b, list[i]);
+            for (std::size_t i = 0; i < list.size(); ++i)
+                serve(b, list[i], i + LOOKAHEAD < list.size() ? list[i + LOOKAHEAD] : -1);
             list.clear();
         }
     }
@@ -178,46 +184,106 @@ private:
     std::vector<std::vector<int>> bucket_;
 };
 
+// Everything an expansion reads or writes about a pixel, in one record: a
+// jump of the serving order then costs one cache line per row, not one per
+// row and array.
+struct Cell {
+    int value, cost, label;
+};
+
+// Cells with img's band-0 values, every cost at the infinity, and the labels
+// given (0 when label is null).
+std::vector<Cell> makeCells(const Image *img, const int *label)
+{
+    std::vector<Cell> cells = px::buffer<Cell>(static_cast<std::size_t>(img->npixels));
+    const int *v = img->bands[0];
+    for (int p = 0; p < img->npixels; ++p) cells[p] = Cell{v[p], IFT_INFINITY_MIN, label ? label[p] : 0};
+    return cells;
+}
+
 // Seeds enter bucket 0 in array order with cost 0 (those outside the image or
 // not accepted are skipped); a pixel seeded again is moved to the tail, which
-// leaves it where its last seed alone would have put it. cost must hold
-// IFT_INFINITY_MIN everywhere.
+// leaves it where its last seed alone would have put it. Every cost must be
+// the infinity.
 template <class Accept, class OnSeed>
-void enterSeeds(Roots *seeds, int npixels, int *cost, CostBuckets &queue, Accept accept, OnSeed onSeed)
+void enterSeeds(Roots *seeds, std::vector<Cell> &cells, CostBuckets &queue, Accept accept, OnSeed onSeed)
 {
+    const int n = static_cast<int>(cells.size());
     // cost holds, for the moment, the index of the last accepted seed on each pixel.
     for (int i = 0; i < seeds->count; ++i) {
         const int p = seeds->pixel[i];
-        if (p < 0 || p >= npixels || !accept(i)) continue;
-        cost[p] = i;
-        onSeed(i, p);
+        if (p < 0 || p >= n || !accept(i)) continue;
+        cells[p].cost = i;
+        onSeed(i, cells[p]);
     }
     for (int i = 0; i < seeds->count; ++i) {
         const int p = seeds->pixel[i];
-        if (p >= 0 && p < npixels && accept(i) && cost[p] == i) queue.push(0, p);
+        if (p >= 0 && p < n && accept(i) && cells[p].cost == i) queue.push(0, p);
     }
-    for (int p : queue.bucket(0)) cost[p] = 0;
+    for (int p : queue.bucket(0)) cells[p].cost = 0;
 }
+
+// Row of a pixel index by multiplication: exact for every 32-bit index and
+// width (Lemire, Kaser and Kurz, "Faster remainder by direct computation",
+// 2019), and much cheaper than a division once per served pixel.
+class RowOf {
+public:
+    explicit RowOf(int ncols)
+        : d_(static_cast<std::uint32_t>(ncols)), m_(ncols > 1 ? UINT64_MAX / d_ + 1 : 0)
+    {
+    }
+    int operator()(int p) const
+    {
+        if (d_ == 1) return p;
+        return static_cast<int>((static_cast<unsigned __int128>(m_) * static_cast<std::uint32_t>(p)) >> 64);
+    }
+
+private:
+    std::uint32_t d_;
+    std::uint64_t m_;
+};
 
 // The IFT with the max-arc path cost from the seeds already in the queue.
 // Neighbours are offered in relation order and only a strictly better cost
-// is taken; labels follow the paths when label is not null.
-template <class Weight>
-void maxArcForest(const Image *img, const px::NeighbourTable &t, int *cost, int *label, CostBuckets &queue,
-                  const Weight &w)
+// is taken; with Labels, labels follow the paths. Pixels of the safe area
+// add the linear offsets, the others test each displacement: both walk the
+// relation in its order.
+template <bool Labels, class Weight>
+void maxArcForest(std::vector<Cell> &cellVector, const px::NeighbourTable &t, CostBuckets &queue, const Weight &w)
 {
-    const int *v = img->bands[0];
-    const int ncols = img->ncols;
-    queue.drain([&](int b, int p) {
-        if (cost[p] != b) return;  // moved to a lower bucket and served there
-        const int vp = v[p];
-        t.forEach(p, p % ncols, p / ncols, [&](int, int q) {
-            const int c = std::max(b, w(vp, v[q]));
-            if (c >= cost[q]) return;
-            cost[q] = c;
-            if (label) label[q] = label[p];
+    Cell *const cells = cellVector.data();
+    const int n = static_cast<int>(cellVector.size()), ncols = t.ncols, nrows = t.nrows, k = t.n;
+    const int x0 = t.rx, x1 = ncols - t.rx, y0 = t.ry, y1 = nrows - t.ry;
+    const int *off = t.off.data(), *dx = t.dx.data(), *dy = t.dy.data();
+    const RowOf rowOf(ncols);
+    queue.drain([&](int b, int p, int ahead) {
+        if (ahead >= 0) {
+            // The rows above and below of a pixel served soon; edge rows
+            // fetch their own row again.
+            __builtin_prefetch(cells + (ahead >= ncols ? ahead - ncols : ahead), 1);
+            __builtin_prefetch(cells + ahead, 1);
+            __builtin_prefetch(cells + (ahead + ncols < n ? ahead + ncols : ahead), 1);
+        }
+        const Cell &cp = cells[p];
+        if (cp.cost != b) return;  // moved to a lower bucket and served there
+        const int vp = cp.value, lp = cp.label;
+        auto offer = [&](int q) {
+            Cell &cq = cells[q];
+            const int c = std::max(b, w(vp, cq.value));
+            if (c >= cq.cost) return;
+            cq.cost = c;
+            if (Labels) cq.label = lp;
             queue.push(c, q);
-        });
+        };
+        const int y = rowOf(p), x = p - y * ncols;
+        if (x >= x0 && x < x1 && y >= y0 && y < y1) {
+            for (int j = 0; j < k; ++j) offer(p + off[j]);
+        } else {
+            for (int j = 0; j < k; ++j) {
+                const int nx = x + dx[j], ny = y + dy[j];
+                if (nx >= 0 && nx < ncols && ny >= 0 && ny < nrows) offer(ny * ncols + nx);
+            }
+        }
     });
 }
 
@@ -316,16 +382,19 @@ void iftFuzzy(Image *img, Image *label, Image *cost, AdjacencyFn adjacency, Root
     // Band k holds the cost map of object k; band 0 is not used.
     OwnedImage work(px::newImage(objects + 1, PX_WORK, img->ncols, img->nrows));
     CostBuckets queue;
+    std::vector<Cell> cells = makeCells(img, nullptr);
 
     // One forest per object, grown from that object's seeds only.
     for (int k = 1; k <= objects; ++k) {
-        int *c = work->bands[k];
-        std::fill(c, c + n, IFT_INFINITY_MIN);
+        if (k > 1)
+            for (Cell &c : cells) c.cost = IFT_INFINITY_MIN;
         enterSeeds(
-            seeds, n, c, queue, [&](int i) { return seeds->label[i] == k; }, [](int, int) {});
-        withWeight(img, means, variances, k, k,
-                   [&](const auto &w) { maxArcForest(img, t, c, nullptr, queue, w); });
+            seeds, cells, queue, [&](int i) { return seeds->label[i] == k; }, [](int, Cell &) {});
+        withWeight(img, means, variances, k, k, [&](const auto &w) { maxArcForest<false>(cells, t, queue, w); });
+        int *c = work->bands[k];
+        for (int p = 0; p < n; ++p) c[p] = cells[p].cost;
     }
+    cells = std::vector<Cell>();
 
     saveDebugBand("tmp1.pgm", img, objects >= 1 ? work->bands[1] : nullptr);
     saveDebugBand("tmp2.pgm", img, objects >= 2 ? work->bands[2] : nullptr);
@@ -369,12 +438,16 @@ void iftFuzzyEdges(Image *img, Image *label, Image *cost, AdjacencyFn adjacency,
     CostBuckets queue;
     std::printf("running ift\n");
     int *c = cost->bands[0], *l = label->bands[0];
-    std::fill(c, c + n, IFT_INFINITY_MIN);
+    std::vector<Cell> cells = makeCells(img, l);
     // Every seed sets its label in array order, so a pixel seeded twice
     // keeps the later label.
     enterSeeds(
-        seeds, n, c, queue, [](int) { return true; }, [&](int i, int p) { l[p] = seeds->label[i]; });
-    withWeight(img, means, variances, 1, nobjects, [&](const auto &w) { maxArcForest(img, t, c, l, queue, w); });
+        seeds, cells, queue, [](int) { return true; }, [&](int i, Cell &cell) { cell.label = seeds->label[i]; });
+    withWeight(img, means, variances, 1, nobjects, [&](const auto &w) { maxArcForest<true>(cells, t, queue, w); });
+    for (int p = 0; p < n; ++p) {
+        c[p] = cells[p].cost;
+        l[p] = cells[p].label;
+    }
 }
 
 } // extern "C"
