@@ -76,19 +76,25 @@ void perPixel(Image *src, Image *dst, F convert)
     }
 }
 
-// f(v) for the integer values of one band: from a table over the band's span
-// when that span is short next to the pixel count, else computed each time.
+// The smallest and largest value of a band (lo > hi for no pixels).
+void bandSpan(const int *band, int n, int &lo, int &hi)
+{
+    lo = INT_MAX;
+    hi = INT_MIN;
+    for (int p = 0; p < n; ++p) {
+        lo = band[p] < lo ? band[p] : lo;
+        hi = band[p] > hi ? band[p] : hi;
+    }
+}
+
+// f(v) for integer values v in lo .. hi: from a table when that span is short
+// next to the pixel count n, else computed each time.
 class BandFunction {
 public:
     template <class F>
-    BandFunction(const int *band, int n, F f)
+    BandFunction(int lo, int hi, int n, F f)
     {
-        if (n <= 0) return;
-        int lo = band[0], hi = band[0];
-        for (int p = 1; p < n; ++p) {
-            lo = band[p] < lo ? band[p] : lo;
-            hi = band[p] > hi ? band[p] : hi;
-        }
+        if (lo > hi) return;
         const long long span = static_cast<long long>(hi) - lo + 1;
         if (span > MAX_TABLE || span > 4LL * n + 4096) return;
         lo_ = lo;
@@ -96,8 +102,17 @@ public:
         for (long long i = 0; i < span; ++i) table_[i] = f(static_cast<int>(lo + i));
     }
 
+    // Over the values of one band.
+    template <class F>
+    static BandFunction overBand(const int *band, int n, F f)
+    {
+        int lo, hi;
+        bandSpan(band, n, lo, hi);
+        return BandFunction(lo, hi, n, f);
+    }
+
     bool tabled() const { return !table_.empty(); }
-    // Only when tabled(); v must come from the band the table was built on.
+    // Only when tabled(); v must lie in the span the table was built on.
     double operator[](int v) const { return table_[static_cast<std::size_t>(static_cast<long long>(v) - lo_)]; }
 
 private:
@@ -203,33 +218,98 @@ OwnedImage xyzTemporary(const Image *src)
     return OwnedImage(px::newImage(3, PX_COLORSPACE, src->ncols, src->nrows));
 }
 
+// L*a*b* from the companded x / Xn, y and z / Zn.
+inline void labFromF(double x, double y, double z, int out[3])
+{
+    out[0] = truncated(116 * y - 16);
+    out[1] = truncated(500 * (x - y));
+    out[2] = truncated(200 * (y - z));
+}
+
 void xyzToLab(Image *src, Image *dst)
 {
-    const BandFunction fx(src->bands[0], src->npixels, labFx);
-    const BandFunction fy(src->bands[1], src->npixels, labFy);
-    const BandFunction fz(src->bands[2], src->npixels, labFz);
-    auto lab = [](double x, double y, double z, int out[3]) {
-        out[0] = truncated(116 * y - 16);
-        out[1] = truncated(500 * (x - y));
-        out[2] = truncated(200 * (y - z));
-    };
+    const BandFunction fx = BandFunction::overBand(src->bands[0], src->npixels, labFx);
+    const BandFunction fy = BandFunction::overBand(src->bands[1], src->npixels, labFy);
+    const BandFunction fz = BandFunction::overBand(src->bands[2], src->npixels, labFz);
     if (fx.tabled() && fy.tabled() && fz.tabled())
-        perPixel(src, dst, [&](int X, int Y, int Z, int out[3]) { lab(fx[X], fy[Y], fz[Z], out); });
+        perPixel(src, dst, [&](int X, int Y, int Z, int out[3]) { labFromF(fx[X], fy[Y], fz[Z], out); });
     else
-        perPixel(src, dst, [&](int X, int Y, int Z, int out[3]) { lab(labFx(X), labFy(Y), labFz(Z), out); });
+        perPixel(src, dst, [&](int X, int Y, int Z, int out[3]) { labFromF(labFx(X), labFy(Y), labFz(Z), out); });
 }
 
 void xyzToLuv(Image *src, Image *dst)
 {
     std::fputs("in xyz2luv\n", stdout);
-    const BandFunction lightness(src->bands[1], src->npixels,
-                                 [](int Y) { return static_cast<double>(luvLightness(Y)); });
+    const BandFunction lightness =
+        BandFunction::overBand(src->bands[1], src->npixels, [](int Y) { return static_cast<double>(luvLightness(Y)); });
     if (lightness.tabled())
         perPixel(src, dst, [&](int X, int Y, int Z, int out[3]) {
             luvChroma(static_cast<int>(lightness[Y]), X, Y, Z, out);
         });
     else
         perPixel(src, dst, [](int X, int Y, int Z, int out[3]) { luvChroma(luvLightness(Y), X, Y, Z, out); });
+}
+
+// The XYZ of every pixel of an RGB image lies between the XYZ of its band
+// minima and that of its band maxima: each component grows with r, g and b
+// (positive coefficients, and rounding keeps order).
+void xyzBounds(const Image *rgb, int lo[3], int hi[3])
+{
+    int rgbLo[3], rgbHi[3];
+    for (int b = 0; b < 3; ++b) bandSpan(rgb->bands[b], rgb->npixels, rgbLo[b], rgbHi[b]);
+    rgbToXyz(rgbLo[0], rgbLo[1], rgbLo[2], lo);
+    rgbToXyz(rgbHi[0], rgbHi[1], rgbHi[2], hi);
+}
+
+// RGB to XYZ into xyz and, in the same pass, on to dst by then(X, Y, Z, out).
+template <class Then>
+void throughXyz(Image *src, Image *xyz, Image *dst, Then then)
+{
+    const int *r = src->bands[0], *g = src->bands[1], *b = src->bands[2];
+    int *X = xyz->bands[0], *Y = xyz->bands[1], *Z = xyz->bands[2];
+    int *o0 = dst->bands[0], *o1 = dst->bands[1], *o2 = dst->bands[2];
+    for (int p = 0; p < src->npixels; ++p) {
+        int m[3], out[3];
+        rgbToXyz(r[p], g[p], b[p], m);
+        X[p] = m[0];
+        Y[p] = m[1];
+        Z[p] = m[2];
+        then(m[0], m[1], m[2], out);
+        o0[p] = out[0];
+        o1[p] = out[1];
+        o2[p] = out[2];
+    }
+}
+
+void rgbToLab(Image *src, Image *xyz, Image *dst)
+{
+    int lo[3], hi[3];
+    xyzBounds(src, lo, hi);
+    const int n = src->npixels;
+    const BandFunction fx(lo[0], hi[0], n, labFx), fy(lo[1], hi[1], n, labFy), fz(lo[2], hi[2], n, labFz);
+    if (fx.tabled() && fy.tabled() && fz.tabled()) {
+        throughXyz(src, xyz, dst, [&](int X, int Y, int Z, int out[3]) { labFromF(fx[X], fy[Y], fz[Z], out); });
+        return;
+    }
+    perPixel(src, xyz, rgbToXyz);
+    xyzToLab(xyz, dst);
+}
+
+void rgbToLuv(Image *src, Image *xyz, Image *dst)
+{
+    int lo[3], hi[3];
+    xyzBounds(src, lo, hi);
+    const BandFunction lightness(lo[1], hi[1], src->npixels,
+                                 [](int Y) { return static_cast<double>(luvLightness(Y)); });
+    if (lightness.tabled()) {
+        std::fputs("in xyz2luv\n", stdout);
+        throughXyz(src, xyz, dst, [&](int X, int Y, int Z, int out[3]) {
+            luvChroma(static_cast<int>(lightness[Y]), X, Y, Z, out);
+        });
+        return;
+    }
+    perPixel(src, xyz, rgbToXyz);
+    xyzToLuv(xyz, dst);
 }
 
 } // namespace
@@ -347,8 +427,7 @@ void pxRgb2lab(Image *src, Image *dst)
 {
     checkPair("pxRgb2lab", src, dst);
     OwnedImage xyz = xyzTemporary(src);
-    perPixel(src, xyz.get(), rgbToXyz);
-    xyzToLab(xyz.get(), dst);
+    rgbToLab(src, xyz.get(), dst);
 }
 
 void pxLab2rgb(Image *src, Image *dst)
@@ -363,8 +442,7 @@ void pxRgb2luv(Image *src, Image *dst)
 {
     checkPair("pxRgb2luv", src, dst);
     OwnedImage xyz = xyzTemporary(src);
-    perPixel(src, xyz.get(), rgbToXyz);
-    xyzToLuv(xyz.get(), dst);
+    rgbToLuv(src, xyz.get(), dst);
 }
 
 void pxLuv2rgb(Image *src, Image *dst)
