@@ -51,11 +51,13 @@ int dissimilarity(long long sum, int mean, int variance)
 
 // A variance of 0 would divide by zero and a negative one would turn the
 // dissimilarity upside down, so both are refused before any work is done.
+// object 0 stands for the single object of the arc-image functions.
 void checkVariance(const char *caller, int object, int variance)
 {
-    if (variance <= 0)
-        px::fatal(PX_FATAL_ARGUMENT, "%s: the variance of object %d is %d; it must be positive\n", caller,
-                  object, variance);
+    if (variance > 0) return;
+    if (object == 0) px::fatal(PX_FATAL_ARGUMENT, "%s: the variance is %d; it must be positive\n", caller, variance);
+    px::fatal(PX_FATAL_ARGUMENT, "%s: the variance of object %d is %d; it must be positive\n", caller, object,
+              variance);
 }
 
 void checkVariances(const char *caller, const int *variances, int nobjects)
@@ -342,7 +344,7 @@ extern "C" {
 
 Image *ifFuzzyEdgesWeight(Image *img, AdjacencyFn adjacency, int mean, int variance)
 {
-    checkVariance("ifFuzzyEdgesWeight", 1, variance);
+    checkVariance("ifFuzzyEdgesWeight", 0, variance);
     const px::NeighbourTable t = px::NeighbourTable::from(adjacency, img->ncols, img->nrows);
     Image *out = px::newImage(t.n, PX_WORK, img->ncols, img->nrows);
     const int means[2] = {0, mean}, variances[2] = {0, variance};
@@ -354,7 +356,7 @@ Image *ifFuzzyEdgesWeight(Image *img, AdjacencyFn adjacency, int mean, int varia
 
 Image *ifTestFuzzy(Image *img, int mean, int variance)
 {
-    checkVariance("ifTestFuzzy", 1, variance);
+    checkVariance("ifTestFuzzy", 0, variance);
     const px::NeighbourTable t = px::NeighbourTable::from(pxNeighborhood4, img->ncols, img->nrows);
     Image *out = px::newImage(1, PX_GREY_INT, img->ncols, img->nrows);
     const int means[2] = {0, mean}, variances[2] = {0, variance};

@@ -408,8 +408,12 @@ TEST(Fuzzy, SmallMaximumAndBadArgumentsAreSafe)
         EXPECT_EQ(fatalKindOf([&] { iftFuzzy(img.get(), small.get(), cost.get(), pxNeighborhood4, seeds.get(), means, good, 2); }),
                   PX_FATAL_ARGUMENT);
         EXPECT_EQ(fatalKindOf([&] { ifFuzzyEdgesWeight(img.get(), pxNeighborhood4, 5, 0); }, &message), PX_FATAL_ARGUMENT);
-        EXPECT_EQ(message, "ifFuzzyEdgesWeight: the variance of object 1 is 0; it must be positive");
+        EXPECT_EQ(message, "ifFuzzyEdgesWeight: the variance is 0; it must be positive");
         EXPECT_EQ(fatalKindOf([&] { ifTestFuzzy(img.get(), 5, -1); }), PX_FATAL_ARGUMENT);
+        EXPECT_EQ(fatalKindOf([&] { iftFuzzy(img.get(), label.get(), cost.get(), pxNeighborhood4, seeds.get(), means, zero, 2); },
+                              &message),
+                  PX_FATAL_ARGUMENT);
+        EXPECT_EQ(message, "iftFuzzy: the variance of object 2 is 0; it must be positive");
     });
     // Nothing was printed or written before the refusal.
     EXPECT_TRUE(filesIn(dir).empty());
