@@ -369,6 +369,38 @@ int ifSkel(Image *bin, int skelType, int threshold, Image **out);
 void ifHistogramBySkel(Image *bin, int percent, float **hist, int *nBins);
 
 /* ---- Fuzzy connectedness --------------------------------------------------- */
+/* Objects 1..nobjects are given by means[k] and variances[k] (entry 0 unused).
+ * The dissimilarity of an arc p-q for object k, from band 0 of img, is
+ * 255 - trunc(255 exp(-(m*m) / variance)) with m = (v(p) + v(q)) / 2 - mean
+ * (integer divisions): 0 .. 255, and 0 when m*m < variance. Path costs are the
+ * largest dissimilarity along the path. A variance of 0 or less ends the
+ * program (status 1), as do label or cost images smaller than img. */
+
+/* New image of type 11, one band per displacement of the relation: band j at
+ * p is the dissimilarity of the arc to p's neighbour under displacement j, 0
+ * where that neighbour is outside. Release with pxReleaseImage. */
+Image *ifFuzzyEdgesWeight(Image *img, AdjacencyFn adjacency, int mean, int variance);
+/* New 1-band type-2 image: at p, the sum of the dissimilarities to p's
+ * 4-neighbours inside the image, divided by 4 (whatever their number). */
+Image *ifTestFuzzy(Image *img, int mean, int variance);
+/* One max-arc IFT per object from the seeds labelled k (other seeds and their
+ * costs play no part); band 0 of cost gets the cheapest cost over the objects
+ * (IFT_INFINITY_MIN where none reaches) and band 0 of label the object giving
+ * it (the lower number on a tie; left as it was where none reaches). Writes
+ * the cost maps of objects 1 and 2 to "tmp1.pgm" and "tmp2.pgm" in the
+ * working directory (zeros for an object that does not exist). */
+void iftFuzzy(Image *img, Image *label, Image *cost, AdjacencyFn adjacency, Roots *seeds, int *means,
+              int *variances, int nobjects);
+/* One competitive max-arc IFT from all seeds (cost 0, their own label) on the
+ * least dissimilarity over the objects; band 0 of cost and label get the
+ * results (unreached: cost IFT_INFINITY_MIN, label left as it was). Prints
+ * "computing edge weights for object %d" per object, "Computing minimum edge
+ * weight" and "running ift", and writes bands 0..3 of the arc images of the
+ * last object, of object 1 and of the minimum to "obj1.pgm".."obj4.pgm",
+ * "fun1.pgm".."fun4.pgm" and "tmp1.pgm".."tmp4.pgm" (zeros for bands the
+ * relation lacks). Fewer than one object ends the program (status 1). */
+void iftFuzzyEdges(Image *img, Image *label, Image *cost, AdjacencyFn adjacency, Roots *seeds, int *means,
+                   int *variances, int nobjects);
 
 #ifdef __cplusplus
 }

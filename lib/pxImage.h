@@ -178,6 +178,40 @@ void pxMorphAsfCO(Image *src, Image *dst, int n);
 void pxMorphGrad(Image *src, Image *dst);
 
 /* ---- Colour-space conversions ---------------------------------------------- */
+/* Each converts bands 0..2 of src pixel by pixel into bands 0..2 of dst, which
+ * the caller creates with src's size (dst's bands are overwritten; dst may be
+ * src). RGB is 0..255 per band; HSV holds H in whole degrees (361: undefined,
+ * for greys) and S, V with 16384 as 1.0; XYZ has 16384 as 1.0 (D65 white,
+ * BT.709 primaries on linear RGB); L*a*b* and L*u*v* are the CIE values and
+ * YCbCr is 0..255 with chroma centred on 128, all truncated towards zero.
+ * Fewer than 3 bands in either image, or images of different sizes, end the
+ * program (status 1). Nothing else is checked or clamped. */
+void pxRgb2hsv(Image *src, Image *dst);
+/* Stops, with "in hsv2rgb: saturation is 0 and hue is defined!" on stderr, at
+ * the first pixel with S = 0 and H other than 361, leaving it and all later
+ * pixels untouched; a pixel with a hue above 360 is left untouched. */
+void pxHsv2rgb(Image *src, Image *dst);
+void pxRgb2xyz(Image *src, Image *dst);
+/* Channels below 0.005 become 0, above 0.995 become 255; dst's maxValue = 255. */
+void pxXyz2rgb(Image *src, Image *dst);
+void pxXyz2lab(Image *src, Image *dst);
+void pxLab2xyz(Image *src, Image *dst);
+/* Prints "in xyz2luv" on standard output once per call. */
+void pxXyz2luv(Image *src, Image *dst);
+/* A pixel with L* = 0 becomes X = Y = Z = 0. */
+void pxLuv2xyz(Image *src, Image *dst);
+/* The chained conversions go through a temporary 3-band XYZ image of type 6,
+ * allocated and released inside the call; those ending in RGB set dst's
+ * maxValue to 255, pxRgb2luv prints "in xyz2luv" once. */
+void pxRgb2lab(Image *src, Image *dst);
+void pxLab2rgb(Image *src, Image *dst);
+void pxRgb2luv(Image *src, Image *dst);
+void pxLuv2rgb(Image *src, Image *dst);
+/* BT.601: full-range luma, studio-range chroma scale (Cb, Cr in 16..240). */
+void pxRgb2ycbcr(Image *src, Image *dst);
+/* The studio-range inverse (Y read as 16..235), not the exact inverse of
+ * pxRgb2ycbcr; results are not clamped (black gives negative values). */
+void pxYcbcr2rgb(Image *src, Image *dst);
 
 #ifdef __cplusplus
 }
