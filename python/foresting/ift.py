@@ -74,8 +74,8 @@ def watershed(image, markers, adjacency=8):
     level it crosses. Returns the int32 label of the zone of every pixel.
     """
     a = non_negative(grey_image(image))
-    m = np.asarray(markers)
-    if m.ndim == 2 and m.shape == a.shape:
+    m = None if isinstance(markers, tuple) else np.asarray(markers)
+    if m is not None and m.ndim == 2 and m.shape == a.shape:
         m = grey_image(m, "markers")
         rows, cols = np.nonzero(m > 0)
         s = seeds_for((np.stack([rows, cols], axis=1), m[rows, cols]), a.shape, costs=False)
