@@ -59,7 +59,7 @@ def ift(image, seeds, adjacency=8, weight="watershed", path_cost="max", maximize
         raise ValueError(f"path_cost must be one of {PATH_COSTS}, not {path_cost!r}")
     s = seeds_for(seeds, a.shape, non_negative_costs=True)
     if max_cost is None:
-        max_cost = max(_largest_weight(a, weight), int(s.costs.max()) if len(s) else 0)
+        max_cost = min(max(_largest_weight(a, weight), int(s.costs.max()) if len(s) else 0), 2**31 - 2)
     max_cost = int_arg(max_cost, "max_cost", 0, 2**31 - 2)
     return _foresting.ift(a, s.coords, s.labels, s.costs, _adjacency(adjacency), weight, path_cost,
                           bool(maximize), max_cost, True, True)
