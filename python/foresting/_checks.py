@@ -38,7 +38,7 @@ def integer_image(image, name="image", colour=True, bands_ok=False):
         raise ValueError(f"{name} must have at least one row and one column")
     if a.shape[0] * a.shape[1] > INT32_MAX:
         raise ValueError(f"{name} has more pixels than the library can index")
-    if a.size and a.dtype.itemsize >= 4 and a.dtype.kind != "b":
+    if a.size and (a.dtype.itemsize > 4 or (a.dtype.itemsize == 4 and a.dtype.kind == "u")):
         lo, hi = int(a.min()), int(a.max())
         if lo < INT32_MIN or hi > INT32_MAX:
             raise ValueError(f"{name} holds values outside the int32 range")
