@@ -85,6 +85,26 @@ void BM_Reconstruction(benchmark::State &state)
     std::free(seeds);
 }
 
+// Watershed zones from the frame seeds (cost: the pixel's value) with the
+// max path cost, as the Python package's watershed runs it.
+void BM_Watershed(benchmark::State &state)
+{
+    Image *img = imageFor(static_cast<int>(state.range(0)));
+    Roots *seeds = ifFrameAsRoots(img, 0, 0);
+    for (int i = 0; i < seeds->count; ++i) seeds->cost[i] = img->bands[0][seeds->pixel[i]];
+    auto run = [&] {
+        Image *work = pxCreateImage(img->nbands + 3, PX_WORK, img->ncols, img->nrows);
+        iftNonNormalized(img, work, pxNeighborhood8, ifWatershedMetric, img->maxValue, ifPathCostMax, seeds);
+        benchmark::DoNotOptimize(work->bands[1][0]);
+        pxReleaseImage(&work);
+    };
+    run();
+    for (auto _ : state) run();
+    setRate(state, img);
+    ifReleaseRoots(seeds);
+    std::free(seeds);
+}
+
 void BM_DualReconstr(benchmark::State &state) { BM_Reconstruction<false>(state); }
 void BM_Reconstr(benchmark::State &state) { BM_Reconstruction<true>(state); }
 
@@ -136,6 +156,7 @@ BENCHMARK(BM_Reconstr)
     ->ArgNames({"upscaled", "global"})
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Watershed)->Arg(0)->Arg(1)->ArgName("upscaled")->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveImage)->Arg(1)->Arg(2)->ArgName("type")->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadImage)->Arg(1)->Arg(2)->ArgName("type")->Iterations(3)->Unit(benchmark::kMillisecond);
 

@@ -1,0 +1,49 @@
+// Regional extrema and connected labelling.
+
+#include "common.h"
+
+namespace foresting {
+
+namespace {
+
+py::array regional(const py::array &a, bool maxima)
+{
+    ImagePtr img = toImage(a, "image");
+    Image *raw = nullptr;
+    guarded([&] { raw = maxima ? ifRegionalMaxima(img.get()) : ifRegionalMinima(img.get()); });
+    ImagePtr out(raw);
+    return fromImage(out.get(), 0, py::dtype::of<bool>());
+}
+
+// (labels int32, count): 8-connected components of the positive pixels.
+py::tuple label(const py::array &a)
+{
+    ImagePtr img = toImage(a, "image");
+    ImagePtr out = newImage(1, PX_GREY_INT, img->ncols, img->nrows);
+    guarded([&] { ifLabelImage(img.get(), out.get()); });
+    return py::make_tuple(fromImage(out.get(), 0, py::dtype::of<std::int32_t>()), out->maxValue);
+}
+
+// The flat zones of the image that hold a seed.
+py::array seededFlatZones(const py::array &a, const IntArray &coords)
+{
+    ImagePtr img = toImage(a, "image");
+    SeedSet seeds;
+    IntArray none(coords.shape(0));
+    std::fill(none.mutable_data(), none.mutable_data() + none.size(), 0);
+    fillSeeds(seeds, coords, none, none, img->ncols);
+    ImagePtr out = newImage(1, PX_GREY8, img->ncols, img->nrows);
+    guarded([&] { ifConnectedComponents(img.get(), out.get(), &seeds.roots); });
+    return fromImage(out.get(), 0, py::dtype::of<bool>());
+}
+
+} // namespace
+
+void bind_labelling(py::module_ &m)
+{
+    m.def("regional_extrema", &regional, py::arg("image"), py::arg("maxima"));
+    m.def("label", &label, py::arg("image"));
+    m.def("seeded_flat_zones", &seededFlatZones, py::arg("image"), py::arg("coords"));
+}
+
+} // namespace foresting
