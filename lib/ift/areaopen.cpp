@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -149,35 +150,50 @@ private:
 // The level of every regional maximum (indexed by label, 1 .. k) for the
 // given area (at least 1). seeds are those of ifRegionalMaximaAsRoots(img).
 //
-// The image is copied into a frame of one pixel marked as reached, so the
-// flood needs no border test and the reached mark replaces the copied level.
-// Pixels waiting to be visited sit in one stack per grey level, carved out of
+// The image's level indices are copied into a frame of one pixel, and a bit
+// per pixel of that framed image marks the pixels reached (the frame from the
+// start), so the flood needs no border test. Pixels waiting to be visited sit in one stack per grey level, carved out of
 // one array by the histogram (a pixel waits at most once at a time). The
 // component stack holds the sets of pixels >= its levels that the flood is
 // inside, from the lowest up; each carries its area and the maxima inside it
 // whose level is still open.
-std::vector<int> maximaLevels(const Image *img, const Roots *seeds, int k, int area)
+//
+// The flood's time goes into fetching neighbours' entries, so they are kept
+// small: each neighbour tests its bit (the bits of a 4096 x 4096 image fit a
+// core's cache), and only a pixel reached for the first time reads its level,
+// kept in the narrowest type that holds the level indices.
+template <class Cell>
+void floodLevels(const Image *img, const GreyLevels &grey, const Roots *seeds, int k, int area,
+                 std::vector<int> &level)
 {
-    std::vector<int> level = px::buffer<int>(static_cast<std::size_t>(k) + 1);
     const int n = img->npixels;
-    if (n <= 0 || k == 0) return level;
     const int ncols = img->ncols, nrows = img->nrows;
     const int *v = img->bands[0];
-    const GreyLevels grey(v, n);
     const int nlevels = grey.count();
 
-    constexpr int REACHED = -1;
     const std::size_t stride = static_cast<std::size_t>(ncols) + 2;
     const std::size_t padded = stride * (static_cast<std::size_t>(nrows) + 2);
     if (padded > UINT32_MAX) px::dieOutOfMemory();
-    std::vector<int> todo = px::buffer<int>(padded, REACHED);  // level index until reached
+    std::vector<Cell> levelOf = px::buffer<Cell>(padded);
+    std::vector<std::uint64_t> reachedBits = px::buffer<std::uint64_t>((padded + 63) / 64);
+    std::uint64_t *const reached = reachedBits.data();
+    auto isReached = [reached](std::size_t q) { return (reached[q >> 6] >> (q & 63)) & 1; };
+    auto markReached = [reached](std::size_t q) { reached[q >> 6] |= std::uint64_t(1) << (q & 63); };
+    for (std::size_t x = 0; x < stride; ++x) {
+        markReached(x);
+        markReached(padded - 1 - x);
+    }
+    for (int y = 1; y <= nrows; ++y) {
+        markReached(y * stride);
+        markReached(y * stride + stride - 1);
+    }
     std::vector<int> base = px::buffer<int>(static_cast<std::size_t>(nlevels) + 1);
     for (int y = 0; y < nrows; ++y) {
         const int *row = v + static_cast<std::size_t>(y) * ncols;
-        int *out = todo.data() + (y + 1) * stride + 1;
+        Cell *out = levelOf.data() + (y + 1) * stride + 1;
         for (int x = 0; x < ncols; ++x) {
             const int l = grey.index(row[x]);
-            out[x] = l;
+            out[x] = static_cast<Cell>(l);
             ++base[static_cast<std::size_t>(l) + 1];
         }
     }
@@ -268,8 +284,8 @@ std::vector<int> maximaLevels(const Image *img, const Roots *seeds, int k, int a
     const std::ptrdiff_t s = static_cast<std::ptrdiff_t>(stride);
     const std::ptrdiff_t off[8] = {1, s, -s, -1, s + 1, s - 1, 1 - s, -1 - s};
     std::uint32_t cur = static_cast<std::uint32_t>(stride + 1);
-    int curLevel = todo[cur];
-    todo[cur] = REACHED;
+    int curLevel = levelOf[cur];
+    markReached(cur);
     open(-1, 0);  // below every level: the flood never goes under it
     stack.back().hasChild = true;
     open(curLevel, cur);
@@ -277,9 +293,9 @@ std::vector<int> maximaLevels(const Image *img, const Roots *seeds, int k, int a
         bool climbed = false;
         for (int j = 0; j < 8; ++j) {
             const std::uint32_t q = static_cast<std::uint32_t>(cur + off[j]);
-            const int lq = todo[q];
-            if (lq == REACHED) continue;
-            todo[q] = REACHED;
+            if (isReached(q)) continue;
+            markReached(q);
+            const int lq = levelOf[q];
             if (lq > curLevel) {
                 // Go up at once; cur comes back later for its other neighbours.
                 push(curLevel, cur);
@@ -310,6 +326,16 @@ std::vector<int> maximaLevels(const Image *img, const Roots *seeds, int k, int a
     Component &whole = stack.back();
     settle(whole);
     for (int t = whole.first; t; t = nextOpen[t]) level[t] = grey.value(whole.level);
+}
+
+std::vector<int> maximaLevels(const Image *img, const Roots *seeds, int k, int area)
+{
+    std::vector<int> level = px::buffer<int>(static_cast<std::size_t>(k) + 1);
+    if (img->npixels <= 0 || k == 0) return level;
+    const GreyLevels grey(img->bands[0], img->npixels);
+    if (grey.count() <= 1 << 8) floodLevels<std::uint8_t>(img, grey, seeds, k, area, level);
+    else if (grey.count() <= 1 << 16) floodLevels<std::uint16_t>(img, grey, seeds, k, area, level);
+    else floodLevels<std::uint32_t>(img, grey, seeds, k, area, level);
     return level;
 }
 
