@@ -312,6 +312,15 @@ void floodLevels(const Image *img, const GreyLevels &grey, const Roots *seeds, i
         const int l = nonEmpty.highest();
         if (l < 0) break;
         cur = pop(l);
+        // The pixel that waits below in the same stack comes up once what cur
+        // adds is done, often far from here: fetch its rows meanwhile.
+        if (top[l] > base[l]) {
+            const std::size_t e = waiting[top[l] - 1];
+            for (std::size_t r : {e - stride, e, e + stride}) {
+                __builtin_prefetch(levelOf.data() + r);
+                __builtin_prefetch(reached + (r >> 6));
+            }
+        }
         if (l < curLevel) lowerTo(l);
         curLevel = l;
     }
