@@ -177,7 +177,6 @@ void floodLevels(const Image *img, const GreyLevels &grey, const Roots *seeds, i
     std::vector<Cell> levelOf = px::buffer<Cell>(padded);
     std::vector<std::uint64_t> reachedBits = px::buffer<std::uint64_t>((padded + 63) / 64);
     std::uint64_t *const reached = reachedBits.data();
-    auto isReached = [reached](std::size_t q) { return (reached[q >> 6] >> (q & 63)) & 1; };
     auto markReached = [reached](std::size_t q) { reached[q >> 6] |= std::uint64_t(1) << (q & 63); };
     for (std::size_t x = 0; x < stride; ++x) {
         markReached(x);
@@ -211,39 +210,38 @@ void floodLevels(const Image *img, const GreyLevels &grey, const Roots *seeds, i
         return pp;
     };
 
-    // Maxima whose level is open, as lists threaded through nextOpen (0 ends).
+    // A component without a higher set inside is a flat zone whose
+    // neighbours are all lower: a regional maximum. Such leaves are numbered
+    // 1, 2, ... as they complete, with the pixel that opened them; their
+    // labels are looked up once the flood is over, in one sorted pass over
+    // the seeds instead of a search per leaf. Leaves whose level is still
+    // open are kept as lists threaded through nextOpen (0 ends).
     std::vector<int> nextOpen = px::buffer<int>(static_cast<std::size_t>(k) + 1);
+    std::vector<std::uint32_t> leafStart = px::buffer<std::uint32_t>(static_cast<std::size_t>(k) + 1);
+    std::vector<int> leafLevel = px::buffer<int>(static_cast<std::size_t>(k) + 1);
+    int leaves = 0;
     struct Component {
         int level;           // index of the lowest level of the set so far
         int area;
         std::uint32_t start; // the pixel that opened it
         bool hasChild;       // holds a higher set, so is no maximum itself
-        int first, last;     // open maxima
+        int first, last;     // leaves whose level is open
     };
-    // A component without a higher set inside is a flat zone whose
-    // neighbours are all lower: a regional maximum. Its label is found from
-    // the pixel that opened it (the seeds are in raster order).
-    auto labelAt = [&](std::uint32_t pp) {
-        const int p = static_cast<int>((pp / stride - 1) * ncols + (pp % stride - 1));
-        const int *begin = seeds->pixel, *end = begin + seeds->count;
-        const int *s = std::lower_bound(begin, end, p);
-        PX_ASSERT(s != end && *s == p);
-        if (s == end || *s != p) return 0;
-        return seeds->label[s - begin];
-    };
-    // The set is complete: its open maxima get its level when it is large
+    // The set is complete: its open leaves get its level when it is large
     // enough, else they stay open for the set below.
     auto settle = [&](Component &c) {
         if (!c.hasChild) {
-            const int t = labelAt(c.start);
-            if (t >= 1 && t <= k) {
+            PX_ASSERT(leaves < k);
+            if (leaves < k) {
+                const int t = ++leaves;
+                leafStart[t] = c.start;
                 c.first = c.last = t;
                 nextOpen[t] = 0;
             }
         }
         if (c.first && c.area >= area) {
             const int h = grey.value(c.level);
-            for (int t = c.first; t; t = nextOpen[t]) level[t] = h;
+            for (int t = c.first; t; t = nextOpen[t]) leafLevel[t] = h;
             c.first = c.last = 0;
         }
     };
@@ -282,7 +280,18 @@ void floodLevels(const Image *img, const GreyLevels &grey, const Roots *seeds, i
     };
 
     const std::ptrdiff_t s = static_cast<std::ptrdiff_t>(stride);
-    const std::ptrdiff_t off[8] = {1, s, -s, -1, s + 1, s - 1, 1 - s, -1 - s};
+    // The 3 x 3 block around a pixel as bits 0 .. 8 (row by row, from the
+    // top left); the order in which neighbours are taken does not change any
+    // set's area, so they are taken as the bits come.
+    std::ptrdiff_t blockOffset[9];
+    for (int i = 0; i < 9; ++i) blockOffset[i] = (i / 3 - 1) * s + (i % 3 - 1);
+    constexpr unsigned CENTRE = 1u << 4;
+    auto rowBits = [reached](std::size_t first) {  // reached bits first .. first+2
+        const std::size_t word = first >> 6, shift = first & 63;
+        std::uint64_t w = reached[word] >> shift;
+        if (shift > 61) w |= reached[word + 1] << (64 - shift);
+        return static_cast<unsigned>(w & 7);
+    };
     std::uint32_t cur = static_cast<std::uint32_t>(stride + 1);
     int curLevel = levelOf[cur];
     markReached(cur);
@@ -291,9 +300,9 @@ void floodLevels(const Image *img, const GreyLevels &grey, const Roots *seeds, i
     open(curLevel, cur);
     for (;;) {
         bool climbed = false;
-        for (int j = 0; j < 8; ++j) {
-            const std::uint32_t q = static_cast<std::uint32_t>(cur + off[j]);
-            if (isReached(q)) continue;
+        unsigned fresh = ~(rowBits(cur - stride - 1) | rowBits(cur - 1) << 3 | rowBits(cur + stride - 1) << 6) & 0x1ff & ~CENTRE;
+        for (; fresh; fresh &= fresh - 1) {
+            const std::uint32_t q = static_cast<std::uint32_t>(cur + blockOffset[__builtin_ctz(fresh)]);
             markReached(q);
             const int lq = levelOf[q];
             if (lq > curLevel) {
@@ -334,7 +343,23 @@ void floodLevels(const Image *img, const GreyLevels &grey, const Roots *seeds, i
     }
     Component &whole = stack.back();
     settle(whole);
-    for (int t = whole.first; t; t = nextOpen[t]) level[t] = grey.value(whole.level);
+    for (int t = whole.first; t; t = nextOpen[t]) leafLevel[t] = grey.value(whole.level);
+
+    // Leaves by pixel, against the seeds in raster order.
+    std::vector<std::uint64_t> byPixel = px::buffer<std::uint64_t>(static_cast<std::size_t>(leaves));
+    for (int t = 1; t <= leaves; ++t) {
+        const std::uint64_t p = (leafStart[t] / stride - 1) * ncols + (leafStart[t] % stride - 1);
+        byPixel[t - 1] = p << 32 | static_cast<std::uint32_t>(t);
+    }
+    std::sort(byPixel.begin(), byPixel.end());
+    int i = 0;
+    for (std::uint64_t e : byPixel) {
+        const int p = static_cast<int>(e >> 32), t = static_cast<int>(e & UINT32_MAX);
+        while (i < seeds->count && seeds->pixel[i] < p) ++i;
+        PX_ASSERT(i < seeds->count && seeds->pixel[i] == p);
+        if (i < seeds->count && seeds->pixel[i] == p && seeds->label[i] >= 1 && seeds->label[i] <= k)
+            level[seeds->label[i]] = leafLevel[t];
+    }
 }
 
 std::vector<int> maximaLevels(const Image *img, const Roots *seeds, int k, int area)
