@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "../ift.h"
@@ -198,7 +199,10 @@ void floodLevels(const Image *img, const GreyLevels &grey, const Roots *seeds, i
     }
     for (int l = 0; l < nlevels; ++l) base[l + 1] += base[l];
     std::vector<int> top(base.begin(), base.end() - 1);
-    std::vector<std::uint32_t> waiting = px::buffer<std::uint32_t>(static_cast<std::size_t>(n));
+    // Written before it is read, so left uninitialised: only the parts in use
+    // are ever touched.
+    std::unique_ptr<std::uint32_t[]> waiting(new (std::nothrow) std::uint32_t[static_cast<std::size_t>(n)]);
+    if (!waiting) px::dieOutOfMemory();
     LevelSet nonEmpty(nlevels);
     auto push = [&](int l, std::uint32_t pp) {
         if (top[l] == base[l]) nonEmpty.insert(l);
