@@ -304,6 +304,10 @@ void floodLevels(const Image *img, const GreyLevels &grey, const Roots *seeds, i
     open(curLevel, cur);
     for (;;) {
         bool climbed = false;
+        // The levels of the fresh neighbours are read next: start their rows
+        // while the reached bits come in.
+        __builtin_prefetch(levelOf.data() + cur - stride);
+        __builtin_prefetch(levelOf.data() + cur + stride);
         unsigned fresh = ~(rowBits(cur - stride - 1) | rowBits(cur - 1) << 3 | rowBits(cur + stride - 1) << 6) & 0x1ff & ~CENTRE;
         for (; fresh; fresh &= fresh - 1) {
             const std::uint32_t q = static_cast<std::uint32_t>(cur + blockOffset[__builtin_ctz(fresh)]);
