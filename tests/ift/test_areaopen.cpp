@@ -328,3 +328,26 @@ TEST(AreaOpen, CloseFillsADarkHoleAndKeepsTheLevelsOfIntegerImages)
         EXPECT_EQ(bandValues(run(Op::Close, img.get(), 1).filtered.get()), bandValues(img.get())) << type;
     }
 }
+
+// A maxValue that is missing, wrong or huge, and values below 0, change at
+// most the results, never the memory touched: the level search does not use
+// the field, and the queues keep every cost inside.
+TEST(AreaOpen, ClaimedMaxValueAndNegativeValuesStayInsideMemory)
+{
+    std::mt19937 rng(17);
+    ImagePtr img = randomImage(rng, 11, 8, 300);
+    for (int p = 0; p < img->npixels; p += 5) img.at(p) -= 200;
+    const std::vector<int> want = bruteAreaOpen(img.get(), 6);
+    for (int maxValue : {0, -4, 50, INT_MAX}) {
+        for (Op op : {Op::Open, Op::OpenOld, Op::Close}) {
+            img->maxValue = maxValue;
+            Filtered f = run(op, img.get(), 6);
+            ASSERT_EQ(f.filtered->npixels, img->npixels);
+        }
+        img->maxValue = maxValue;
+        Filtered f = run(Op::Open, img.get(), 6);
+        if (maxValue == INT_MAX) {
+            EXPECT_EQ(bandValues(f.filtered.get()), want);
+        }
+    }
+}
