@@ -36,19 +36,8 @@
 
 namespace {
 
-struct RootsDeleter {
-    void operator()(Roots *r) const
-    {
-        ifReleaseRoots(r);
-        std::free(r);
-    }
-};
-using RootsOwner = std::unique_ptr<Roots, RootsDeleter>;
-
-struct ImageDeleter {
-    void operator()(Image *img) const { pxReleaseImage(&img); }
-};
-using ImageOwner = std::unique_ptr<Image, ImageDeleter>;
+using ift_detail::ImageOwner;
+using ift_detail::RootsOwner;
 
 // An area below 1 would count no pixel at all; it removes nothing, like 1.
 int effectiveArea(int area) { return area < 1 ? 1 : area; }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <vector>
 
 #include "../ift.h"
@@ -73,6 +74,22 @@ private:
     bool sparse_ = false;
     std::vector<int> used_;
 };
+
+// Owners of a heap seed set (arrays and record) and of an image, for working
+// memory that a fatal error may unwind through.
+struct RootsDeleter {
+    void operator()(Roots *r) const
+    {
+        ifReleaseRoots(r);
+        std::free(r);
+    }
+};
+using RootsOwner = std::unique_ptr<Roots, RootsDeleter>;
+
+struct ImageDeleter {
+    void operator()(Image *img) const { pxReleaseImage(&img); }
+};
+using ImageOwner = std::unique_ptr<Image, ImageDeleter>;
 
 // The public bucket queue, released however the scope is left (a fatal
 // error inside pxCatchFatal unwinds through it).

@@ -21,22 +21,11 @@
 
 namespace {
 
+using ift_detail::ImageOwner;
+using ift_detail::RootsOwner;
+
 constexpr int RISING = 2;
 constexpr int FALLING = 1;
-
-struct RootsDeleter {
-    void operator()(Roots *r) const
-    {
-        ifReleaseRoots(r);
-        std::free(r);
-    }
-};
-using RootsOwner = std::unique_ptr<Roots, RootsDeleter>;
-
-struct ImageDeleter {
-    void operator()(Image *img) const { pxReleaseImage(&img); }
-};
-using ImageOwner = std::unique_ptr<Image, ImageDeleter>;
 
 // The pixel-wise operations give null after printing their message.
 Image *checked(Image *img)
