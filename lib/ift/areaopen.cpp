@@ -142,11 +142,11 @@ private:
 //
 // The image's level indices are copied into a frame of one pixel, and a bit
 // per pixel of that framed image marks the pixels reached (the frame from the
-// start), so the flood needs no border test. Pixels waiting to be visited sit in one stack per grey level, carved out of
-// one array by the histogram (a pixel waits at most once at a time). The
-// component stack holds the sets of pixels >= its levels that the flood is
-// inside, from the lowest up; each carries its area and the maxima inside it
-// whose level is still open.
+// start), so the flood needs no border test. Pixels waiting to be visited
+// sit in one stack per grey level, carved out of one array by the histogram
+// (a pixel waits at most once at a time). The component stack holds the sets
+// of pixels >= its levels that the flood is inside, from the lowest up; each
+// carries its area and the maxima inside it whose level is still open.
 //
 // The flood's time goes into fetching neighbours' entries, so they are kept
 // small: each neighbour tests its bit (the bits of a 4096 x 4096 image fit a
