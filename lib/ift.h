@@ -195,7 +195,42 @@ Roots *ifCellsRoots(Image *img, int size);
 
 /* ---- Area opening and closing ---------------------------------------------- */
 
+/* Area opening of band 0: every regional maximum is lowered to the highest
+ * level at which the 8-connected set of pixels at or above it around the
+ * maximum holds `area` pixels (the image's lowest value when the image holds
+ * fewer), by a global reconstruction from the maxima (ifReconstr); an area
+ * below 1 acts as 1 (the image comes back unchanged). *filtered gets img's
+ * type, *labels (type 2) the label of the maximum that set each pixel; both
+ * are new images for the caller. Prints the labelling lines of
+ * ifRegionalMaximaAsRoots and "There are %d regional maxima". */
+void ifAreaOpen(Image *img, Image **filtered, Image **labels, int area);
+/* As ifAreaOpen, but the maxima share the pixels in one flood: only those that
+ * win `area` pixels cut their own dome (local reconstruction); every other
+ * pixel keeps its value. */
+void ifAreaOpenOld(Image *img, Image **filtered, Image **labels, int area);
+/* Area closing: M - ifAreaOpen(M - img), with M 255 for 8-bit images, else
+ * img's maxValue raised to its largest value (img's field is raised);
+ * *filtered gets img's type and maxValue M, *labels the opening's labels. */
+void ifAreaClose(Image *img, Image **filtered, Image **labels, int area);
+
 /* ---- Levelings ------------------------------------------------------------- */
+
+/* Two-way IFT of levelings on band 0 of img, from the levels of ref (whose
+ * maxValue sizes the queue): seeds labelled 2 raise their region towards img
+ * (min path costs, highest cost first), seeds labelled 1 lower it (max path
+ * costs, lowest first). Writes label, cost and predecessor into the last three
+ * bands of work (caller's, type 11); pixels no seed improves keep ref's value,
+ * label 0. A seed with another label prints "pixel %d has invalid label (%d)!"
+ * on stderr once per in-image neighbour not done, and offers nothing. */
+void iftNonNormalizedLevel(Image *img, Image *ref, Image *work, AdjacencyFn adj, Roots *seeds);
+/* iftNonNormalizedLevel with the 8-adjacency; *filtered (costs) and *labels
+ * are new type-2 images for the caller. */
+void ifLevel(Image *img, Image *ref, Roots *seeds, Image **filtered, Image **labels);
+/* Leveling of band 0 of img from band 0 of marker: opening by reconstruction
+ * of img from the maxima of min(img, marker's 4-neighbour dilation), then
+ * closing by reconstruction of that from the minima of max(marker's erosion,
+ * opening). *out is a new image of img's type for the caller. */
+void ifLevel2(Image *img, Image *marker, Image **out);
 
 /* ---- Region-merging criteria ----------------------------------------------- */
 
