@@ -98,7 +98,7 @@ public:
     }
 
 private:
-    static constexpr int BITS = 12;
+    static constexpr int BITS = 15;
     static constexpr std::size_t SIZE = std::size_t(1) << BITS;
     // Two different labels never give this key.
     static constexpr std::uint64_t EMPTY = ~std::uint64_t(0);

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <sys/mman.h>
 #include <vector>
 
 #include "../ift.h"
@@ -44,6 +45,40 @@ constexpr int FEATURE_LABEL = 0, FEATURE_COST = 1, FEATURE_PRED = 2, FOREST_FEAT
 
 // ---- Pixel trees -------------------------------------------------------------
 
+// A block for the per-pixel records of a large image, on huge pages when
+// the system grants them: Prim's order jumps around the image, and with
+// small pages nearly every jump is also a TLB miss. Small blocks come from
+// malloc.
+class LargeBlock {
+public:
+    explicit LargeBlock(std::size_t bytes)
+    {
+        constexpr std::size_t huge = std::size_t(2) << 20;
+        if (bytes < 4 * huge) {
+            data_ = std::malloc(bytes);
+            if (!data_) px::dieOutOfMemory();
+            return;
+        }
+        size_ = (bytes + huge - 1) / huge * huge;
+        void *p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) px::dieOutOfMemory();
+        madvise(p, size_, MADV_HUGEPAGE);  // advice only: failure changes nothing
+        data_ = p;
+    }
+    ~LargeBlock()
+    {
+        if (size_) munmap(data_, size_);
+        else std::free(data_);
+    }
+    LargeBlock(const LargeBlock &) = delete;
+    LargeBlock &operator=(const LargeBlock &) = delete;
+    void *data() const { return data_; }
+
+private:
+    void *data_ = nullptr;
+    std::size_t size_ = 0;  // 0 for a malloc'd block
+};
+
 // The bucket queue of the pixel trees with each pixel's links, state and
 // cost in one record. Buckets are found by a bit per bucket; the search for
 // the next pixel is the circular one of isEmpty, from the cursor.
@@ -57,8 +92,10 @@ public:
         : first_(px::buffer<int>(static_cast<std::size_t>(nbuckets), NONE)),
           last_(px::buffer<int>(static_cast<std::size_t>(nbuckets), NONE)),
           used_(px::buffer<std::uint64_t>((static_cast<std::size_t>(nbuckets) + 63) / 64)),
-          rec_(px::buffer<Record>(static_cast<std::size_t>(nelems), Record{NONE, NONE, QUEUE_ABSENT, IFT_INFINITY_MIN}))
+          block_(sizeof(Record) * static_cast<std::size_t>(nelems > 0 ? nelems : 1)),
+          rec_(static_cast<Record *>(block_.data()))
     {
+        std::fill(rec_, rec_ + nelems, Record{NONE, NONE, QUEUE_ABSENT, IFT_INFINITY_MIN});
     }
 
     Record &operator[](int e) { return rec_[e]; }
@@ -142,7 +179,8 @@ private:
 
     std::vector<int> first_, last_;
     std::vector<std::uint64_t> used_;
-    std::vector<Record> rec_;
+    LargeBlock block_;
+    Record *rec_;
     int current_ = 0;
 };
 
@@ -270,10 +308,36 @@ struct RankKey {
     }
 };
 
+// Row of a pixel index by one multiplication, exact for every 32-bit index
+// and width (Lemire, Kaser and Kurz, "Faster remainder by direct
+// computation", 2019): a division per served pixel is a visible share of
+// the loop.
+class RowOf {
+public:
+    explicit RowOf(int ncols)
+        : d_(static_cast<std::uint32_t>(ncols)), m_(ncols > 1 ? UINT64_MAX / d_ + 1 : 0)
+    {
+    }
+    int operator()(int p) const
+    {
+        if (d_ == 1) return p;
+        return static_cast<int>((static_cast<unsigned __int128>(m_) * static_cast<std::uint32_t>(p)) >> 64);
+    }
+
+private:
+    std::uint32_t d_;
+    std::uint64_t m_;
+};
+
 // Prim's algorithm from pixel 0 (the only root). Costs are the scaled
 // weights; the parent band is written as pixels are offered.
+//
+// The loop waits mostly on the records and values of the neighbours, which
+// lie wherever the tree grows next. The pixel behind the one served in its
+// bucket is usually served next, so its three rows are fetched ahead.
 template <class Arcs, class Key>
-void primLoop(int n, int ncols, const Arcs &arcs, Key key, int nkeys, int *cost, int *parent)
+void primLoop(int n, int ncols, const Arcs &arcs, Key key, int nkeys, int *cost, int *parent,
+              const int *values = nullptr)
 {
     PrimQueue queue(nkeys, n);
     for (int p = 0; p < n; ++p) parent[p] = p;
@@ -281,8 +345,21 @@ void primLoop(int n, int ncols, const Arcs &arcs, Key key, int nkeys, int *cost,
         queue[0].cost = 0;
         queue.offer(key(0), 0);
     }
+    const RowOf rowOf(ncols);
+    auto prefetchRow = [&](int c) {
+        if (c < 1 || c + 1 >= n) return;
+        __builtin_prefetch(&queue[c - 1], 1);
+        __builtin_prefetch(&queue[c + 1], 1);
+        if (values) __builtin_prefetch(values + c);
+    };
     for (int p; (p = queue.pop()) >= 0;) {
-        const int y = p / ncols, x = p - y * ncols;
+        const int next = queue[p].next;
+        if (next >= 0) {
+            prefetchRow(next - ncols);
+            prefetchRow(next);
+            prefetchRow(next + ncols);
+        }
+        const int y = rowOf(p), x = p - y * ncols;
         arcs.forEach(p, x, y, [&](int q, int j) {
             PrimQueue::Record &r = queue[q];
             if (r.state == QUEUE_DONE) return;
@@ -308,7 +385,8 @@ template <class Weight>
 void primWith(Image *input, const px::NeighbourTable &table, Weight weight, int *cost, int *parent)
 {
     const RelationArcs<Weight> arcs{table, weight};
-    primLoop(input->npixels, input->ncols, arcs, DirectKey{}, MAX_USER_WEIGHT + 1, cost, parent);
+    primLoop(input->npixels, input->ncols, arcs, DirectKey{}, MAX_USER_WEIGHT + 1, cost, parent,
+             input->nbands > 0 ? input->bands[0] : nullptr);
 }
 
 // ---- Region graphs ----------------------------------------------------------
