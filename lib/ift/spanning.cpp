@@ -79,91 +79,87 @@ private:
     std::size_t size_ = 0;  // 0 for a malloc'd block
 };
 
-// The bucket queue of the pixel trees with each pixel's links, state and
-// cost in one record. Buckets are found by a bit per bucket; the search for
-// the next pixel is the circular one of isEmpty, from the cursor.
+// The bucket queue of the pixel trees. A pixel's priority only ever drops
+// (an offer is accepted when strictly lighter), so a pixel never comes back
+// to a bucket it has left: a move can leave the old entry where it is, to be
+// dropped when it comes out (its bucket is no longer the pixel's), and the
+// new one goes to the tail of its bucket, where the public queue's move puts
+// it. Buckets are then plain first-in first-out arrays and an offer touches
+// no other pixel's record. Each pixel's state and cost share one record. A
+// bit per bucket tells which hold entries; the search for the next pixel is
+// the circular one of isEmpty, from the cursor, and buckets holding only
+// dropped entries are passed as the empty buckets they stand for.
 class PrimQueue {
 public:
     struct Record {
-        int prev, next, state, cost;
+        int state, cost;
     };
 
     PrimQueue(int nbuckets, int nelems)
-        : first_(px::buffer<int>(static_cast<std::size_t>(nbuckets), NONE)),
-          last_(px::buffer<int>(static_cast<std::size_t>(nbuckets), NONE)),
+        : buckets_(px::buffer<Bucket>(static_cast<std::size_t>(nbuckets))),
           used_(px::buffer<std::uint64_t>((static_cast<std::size_t>(nbuckets) + 63) / 64)),
           block_(sizeof(Record) * static_cast<std::size_t>(nelems > 0 ? nelems : 1)),
           rec_(static_cast<Record *>(block_.data()))
     {
-        std::fill(rec_, rec_ + nelems, Record{NONE, NONE, QUEUE_ABSENT, IFT_INFINITY_MIN});
+        std::fill(rec_, rec_ + nelems, Record{QUEUE_ABSENT, IFT_INFINITY_MIN});
     }
 
     Record &operator[](int e) { return rec_[e]; }
 
     // insertQueueUpdateCurr for an absent e, updateQueueUpdateCurr for a
-    // queued one.
+    // queued one (always to a lower bucket).
     void offer(int b, int e)
     {
-        Record &r = rec_[e];
-        if (r.state >= 0) unlink(e);
-        append(b, e);
+        Bucket &k = buckets_[b];
+        try {
+            k.items.push_back(e);
+        } catch (const std::exception &) {
+            px::dieOutOfMemory();
+        }
+        used_[b >> 6] |= std::uint64_t(1) << (b & 63);
+        rec_[e].state = b;
         if (b < current_) current_ = b;
     }
 
     // isEmpty followed by removeQueue at the cursor; -1 when nothing waits.
     int pop()
     {
-        int b = current_;
-        if (first_[b] == NONE) {
-            b = nextUsed(b);
-            if (b < 0) return NONE;
-            current_ = b;
+        for (;;) {
+            int b = current_;
+            if (!(used_[b >> 6] >> (b & 63) & 1)) {
+                b = nextUsed(b);
+                if (b < 0) return NONE;
+                current_ = b;
+            }
+            Bucket &k = buckets_[b];
+            const int e = k.items[k.head++];
+            if (k.head == k.items.size()) {
+                k.items.clear();
+                k.head = 0;
+                used_[b >> 6] &= ~(std::uint64_t(1) << (b & 63));
+            }
+            if (rec_[e].state != b) continue;  // moved to a lower bucket since
+            rec_[e].state = QUEUE_DONE;
+            return e;
         }
-        const int e = first_[b];
-        const int n = rec_[e].next;
-        first_[b] = n;
-        if (n == NONE) {
-            last_[b] = NONE;
-            used_[b >> 6] &= ~(std::uint64_t(1) << (b & 63));
-        } else {
-            rec_[n].prev = NONE;
-        }
-        rec_[e].state = QUEUE_DONE;
-        return e;
+    }
+
+    // The entry behind the one served last in the cursor's bucket, or -1.
+    int peek() const
+    {
+        const Bucket &k = buckets_[current_];
+        return k.head < k.items.size() ? k.items[k.head] : NONE;
     }
 
 private:
     static constexpr int NONE = -1;
+    struct Bucket {
+        std::vector<int> items;
+        std::size_t head = 0;
+    };
 
-    void append(int b, int e)
-    {
-        Record &r = rec_[e];
-        if (first_[b] == NONE) {
-            first_[b] = e;
-            r.prev = NONE;
-            used_[b >> 6] |= std::uint64_t(1) << (b & 63);
-        } else {
-            r.prev = last_[b];
-            rec_[last_[b]].next = e;
-        }
-        last_[b] = e;
-        r.next = NONE;
-        r.state = b;
-    }
-
-    void unlink(int e)
-    {
-        const Record &r = rec_[e];
-        const int b = r.state;
-        if (r.prev == NONE) first_[b] = r.next;
-        else rec_[r.prev].next = r.next;
-        if (r.next == NONE) last_[b] = r.prev;
-        else rec_[r.next].prev = r.prev;
-        if (first_[b] == NONE) used_[b >> 6] &= ~(std::uint64_t(1) << (b & 63));
-    }
-
-    // The first non-empty bucket after `from`, searching circularly; -1 when
-    // every bucket is empty.
+    // The first bucket holding entries after `from`, searching circularly;
+    // -1 when there is none.
     int nextUsed(int from) const
     {
         const std::size_t words = used_.size();
@@ -177,7 +173,7 @@ private:
         return NONE;
     }
 
-    std::vector<int> first_, last_;
+    std::vector<Bucket> buckets_;
     std::vector<std::uint64_t> used_;
     LargeBlock block_;
     Record *rec_;
@@ -353,7 +349,7 @@ void primLoop(int n, int ncols, const Arcs &arcs, Key key, int nkeys, int *cost,
         if (values) __builtin_prefetch(values + c);
     };
     for (int p; (p = queue.pop()) >= 0;) {
-        const int next = queue[p].next;
+        const int next = queue.peek();
         if (next >= 0) {
             prefetchRow(next - ncols);
             prefetchRow(next);
