@@ -378,12 +378,26 @@ void checkTreeImage(const Image *input, const Image *output, const char *who)
 }
 
 template <class Weight>
-void primWith(Image *input, const px::NeighbourTable &table, Weight weight, int *cost, int *parent)
+void primWith(Image *input, const px::NeighbourTable &table, Weight weight, int *cost, int *parent,
+              const int *values = nullptr)
 {
     const RelationArcs<Weight> arcs{table, weight};
     primLoop(input->npixels, input->ncols, arcs, DirectKey{}, MAX_USER_WEIGHT + 1, cost, parent,
-             input->nbands > 0 ? input->bands[0] : nullptr);
+             values ? values : input->nbands > 0 ? input->bands[0] : nullptr);
 }
+
+// Band 0 copied to a block on huge pages: the weights of the grey-level
+// functions read it at every arc, wherever the tree grows.
+struct GreyValues {
+    LargeBlock block;
+    const int *v;
+    explicit GreyValues(const Image *img)
+        : block(sizeof(int) * static_cast<std::size_t>(img->npixels > 0 ? img->npixels : 1)),
+          v(static_cast<const int *>(block.data()))
+    {
+        std::copy(img->bands[0], img->bands[0] + img->npixels, static_cast<int *>(block.data()));
+    }
+};
 
 // ---- Region graphs ----------------------------------------------------------
 
@@ -609,9 +623,11 @@ void iftPrim(Image *input, Image *output, AdjacencyFn adjacency, WeightFn weight
     const px::NeighbourTable table = px::NeighbourTable::from(adjacency, input->ncols, input->nrows);
     int *cost = output->bands[output->nbands - 2], *parent = output->bands[output->nbands - 1];
     if (weight == ifWatershedMetric) {
-        primWith(input, table, WatershedWeight{input->bands[0]}, cost, parent);
+        const GreyValues grey(input);
+        primWith(input, table, WatershedWeight{grey.v}, cost, parent, grey.v);
     } else if (weight == ifEuclideanDistance && input->nbands == 1) {
-        primWith(input, table, GreyEuclideanWeight{input, input->bands[0]}, cost, parent);
+        const GreyValues grey(input);
+        primWith(input, table, GreyEuclideanWeight{input, grey.v}, cost, parent, grey.v);
     } else if (weight == ifEuclideanDistance) {
         primWith(input, table, EuclideanWeight{input}, cost, parent);
     } else if (weight == ifMaxDistance) {
