@@ -83,7 +83,7 @@ void BM_MstThreshold(benchmark::State &state)
         ifMstThreshold(tree, labels, 0.05);
         benchmark::DoNotOptimize(labels->bands[0][0]);
     }
-    state.counters["regions"] = static_cast<double>(labels->maxValue);
+    state.counters["largestRoot"] = static_cast<double>(labels->maxValue);
     setRate(state, tree);
     pxReleaseImage(&labels);
 }
