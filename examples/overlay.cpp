@@ -32,7 +32,28 @@ const Rgb kChanged = {255, 40, 40};
 const Rgb kBorder = {255, 255, 255};
 const Rgb kSeed = {255, 225, 0};
 const Rgb kGap = {255, 255, 255};
+const Rgb kCaption = {30, 30, 30};
 constexpr int kGapWidth = 6;
+constexpr int kCaptionHeight = 24, kGlyphScale = 2;
+
+// A 5 x 7 capital font for the panel captions, one string of 35 cells per
+// character ('#' inked).
+struct Glyph {
+    char c;
+    const char *rows;
+};
+const Glyph kFont[] = {
+    {'A', " ### #   ##   #######   ##   ##   #"}, {'C', " #####    #    #    #    #     ####"},
+    {'D', "#### #   ##   ##   ##   ##   ##### "}, {'E', "######    #    #### #    #    #####"},
+    {'G', " #####    #    #  ###   ##   # ####"}, {'H', "#   ##   ##   #######   ##   ##   #"},
+    {'I', "#####  #    #    #    #    #  #####"}, {'M', "#   ### ### # ## # ##   ##   ##   #"},
+    {'N', "#   ###  ## # ##  ###   ##   ##   #"}, {'O', " ### #   ##   ##   ##   ##   # ### "},
+    {'P', "#### #   ##   ##### #    #    #    "}, {'R', "#### #   ##   ##### # #  #  # #   #"},
+    {'S', " #####    #     ###     #    ##### "}, {'T', "#####  #    #    #    #    #    #  "},
+    {'U', "#   ##   ##   ##   ##   ##   # ### "}, {'Z', "#####    #   #   #   #   #    #####"},
+    {'(', "   #   #   #    #    #     #     # "}, {')', " #     #     #    #    #   #   #   "},
+    {':', "       #    #         #    #       "}, {',', "                 #    #   #        "},
+};
 
 // The range the image's values are shown over: 255 for 8-bit images, else the
 // largest value (at least the header's maximum).
@@ -89,6 +110,23 @@ void put(Image *out, int x, int y, Rgb c)
     out->bands[2][p] = c.b;
 }
 
+// Text centred in the caption strip above the panel that starts at column x0.
+void caption(Image *out, int x0, int width, const char *text)
+{
+    const int advance = 6 * kGlyphScale;
+    int x = x0 + (width - static_cast<int>(std::strlen(text)) * advance) / 2;
+    const int y0 = (kCaptionHeight - 7 * kGlyphScale) / 2;
+    for (const char *t = text; *t; ++t, x += advance)
+        for (const Glyph &g : kFont) {
+            if (g.c != *t) continue;
+            for (int cell = 0; cell < 35; ++cell)
+                if (g.rows[cell] == '#')
+                    for (int dy = 0; dy < kGlyphScale; ++dy)
+                        for (int dx = 0; dx < kGlyphScale; ++dx)
+                            put(out, x + cell % 5 * kGlyphScale + dx, y0 + cell / 5 * kGlyphScale + dy, kGap);
+        }
+}
+
 bool visiblyChanged(const Image *img, const Image *filtered, int p, int top)
 {
     return std::abs(img->bands[0][p] - filtered->bands[0][p]) > top / 10;
@@ -106,21 +144,25 @@ bool onBorder(const Image *labels, int x, int y)
 Image *panels(Image *img, Image *filtered, Image *labels, const char *seedsFile)
 {
     const int w = img->ncols, h = img->nrows, top = displayTop(img);
-    Image *out = pxCreateImage(3, PX_COLOR8, 3 * w + 2 * kGapWidth, h);
+    const int y0 = kCaptionHeight;
+    Image *out = pxCreateImage(3, PX_COLOR8, 3 * w + 2 * kGapWidth, y0 + h);
     out->maxValue = 255;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < out->ncols; ++x) put(out, x, y, kGap);
+    for (int y = 0; y < out->nrows; ++y)
+        for (int x = 0; x < out->ncols; ++x) put(out, x, y, y < y0 ? kCaption : kGap);
     const int x1 = w + kGapWidth, x2 = 2 * (w + kGapWidth);
+    caption(out, 0, w, "INPUT");
+    caption(out, x1, w, "DOMES CUT, RED: CHANGED");
+    caption(out, x2, w, "SEEDS AND THEIR ZONES");
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             int p = x + img->rowOffset[y];
             Rgb in = shown(img, p, top);
-            put(out, x, y, in);
+            put(out, x, y0 + y, in);
             Rgb result = shown(filtered, p, top);
-            put(out, x1 + x, y, visiblyChanged(img, filtered, p, top) ? mix(result, kChanged, 55) : result);
+            put(out, x1 + x, y0 + y, visiblyChanged(img, filtered, p, top) ? mix(result, kChanged, 55) : result);
             int label = labels->bands[0][p];
             Rgb zone = label > 0 ? mix(in, labelColour(label), 45) : in;
-            put(out, x2 + x, y, onBorder(labels, x, y) ? kBorder : zone);
+            put(out, x2 + x, y0 + y, onBorder(labels, x, y) ? kBorder : zone);
         }
     }
     if (seedsFile) {
@@ -129,7 +171,8 @@ Image *panels(Image *img, Image *filtered, Image *labels, const char *seedsFile)
             int sx = seeds->pixel[i] % w, sy = seeds->pixel[i] / w;
             for (int dy = -1; dy <= 1; ++dy)
                 for (int dx = -1; dx <= 1; ++dx)
-                    if (sx + dx >= 0 && sx + dx < w) put(out, x2 + sx + dx, sy + dy, kSeed);
+                    if (sx + dx >= 0 && sx + dx < w && sy + dy >= 0 && sy + dy < h)
+                        put(out, x2 + sx + dx, y0 + sy + dy, kSeed);
         }
         if (seeds) {
             ifReleaseRoots(seeds);
