@@ -21,7 +21,6 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
-#include <sys/mman.h>
 #include <vector>
 
 #include "../ift.h"
@@ -249,6 +248,7 @@ std::vector<int> enterSeeds(Roots *seeds, const Bands &r, int n)
 }
 
 using ift_detail::PixelQueue;
+using ift_detail::LargeBlock;
 
 // The smallest and largest of the band-0 values and of the costs of the
 // seeds inside the image (lo > hi when there are none).
@@ -369,40 +369,6 @@ void iftQueued(Image *img, const Bands &r, const px::NeighbourTable &table, int 
         });
     }
 }
-
-// A block for the per-pixel records of a large image, on huge pages when the
-// system grants them: the serving order jumps around the image, and with
-// small pages nearly every jump is also a TLB miss. Small blocks come from
-// malloc (a huge page would cost more to clear than it saves).
-class LargeBlock {
-public:
-    explicit LargeBlock(std::size_t bytes)
-    {
-        constexpr std::size_t huge = std::size_t(2) << 20;
-        if (bytes < 4 * huge) {
-            data_ = std::malloc(bytes);
-            if (!data_) px::dieOutOfMemory();
-            return;
-        }
-        size_ = (bytes + huge - 1) / huge * huge;
-        void *p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) px::dieOutOfMemory();
-        madvise(p, size_, MADV_HUGEPAGE);  // advice only: failure changes nothing
-        data_ = p;
-    }
-    ~LargeBlock()
-    {
-        if (size_) munmap(data_, size_);
-        else std::free(data_);
-    }
-    LargeBlock(const LargeBlock &) = delete;
-    LargeBlock &operator=(const LargeBlock &) = delete;
-    void *data() const { return data_; }
-
-private:
-    void *data_ = nullptr;
-    std::size_t size_ = 0;  // 0 for a malloc'd block
-};
 
 // First-in first-out buckets that are only ever appended to and served from
 // the front: each bucket is a chain of fixed-size chunks taken from one pool

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/mman.h>
+
 #include "../ift.h"
 #include "../pxImage/detail.h"
 
@@ -20,6 +22,41 @@
 #endif
 
 namespace ift_detail {
+
+// A block for the per-pixel records of a large image, on huge pages when the
+// system grants them: the serving order jumps around the image, and with
+// small pages nearly every jump is also a TLB miss. Small blocks come from
+// malloc (a huge page would cost more to clear than it saves).
+class LargeBlock {
+public:
+    explicit LargeBlock(std::size_t bytes)
+    {
+        constexpr std::size_t huge = std::size_t(2) << 20;
+        if (bytes < 4 * huge) {
+            data_ = std::malloc(bytes);
+            if (!data_) px::dieOutOfMemory();
+            return;
+        }
+        size_ = (bytes + huge - 1) / huge * huge;
+        void *p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) px::dieOutOfMemory();
+        madvise(p, size_, MADV_HUGEPAGE);  // advice only: failure changes nothing
+        data_ = p;
+    }
+    ~LargeBlock()
+    {
+        if (size_) munmap(data_, size_);
+        else std::free(data_);
+    }
+    LargeBlock(const LargeBlock &) = delete;
+    LargeBlock &operator=(const LargeBlock &) = delete;
+    void *data() const { return data_; }
+
+private:
+    void *data_ = nullptr;
+    std::size_t size_ = 0;  // 0 for a malloc'd block
+};
+
 
 // The IFT with ifWatershedMetric as arc weight and one of the library's five
 // path costs (nothing else), writing label, cost and, when pred is not null,

@@ -225,25 +225,7 @@ void enterSeeds(Roots *seeds, std::vector<Cell> &cells, CostBuckets &queue, Acce
     for (int p : queue.bucket(0)) cells[p].cost = 0;
 }
 
-// Row of a pixel index by multiplication: exact for every 32-bit index and
-// width (Lemire, Kaser and Kurz, "Faster remainder by direct computation",
-// 2019), and much cheaper than a division once per served pixel.
-class RowOf {
-public:
-    explicit RowOf(int ncols)
-        : d_(static_cast<std::uint32_t>(ncols)), m_(ncols > 1 ? UINT64_MAX / d_ + 1 : 0)
-    {
-    }
-    int operator()(int p) const
-    {
-        if (d_ == 1) return p;
-        return static_cast<int>((static_cast<unsigned __int128>(m_) * static_cast<std::uint32_t>(p)) >> 64);
-    }
-
-private:
-    std::uint32_t d_;
-    std::uint64_t m_;
-};
+using ift_detail::RowOf;
 
 // The IFT with the max-arc path cost from the seeds already in the queue.
 // Neighbours are offered in relation order and only a strictly better cost

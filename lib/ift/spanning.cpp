@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <sys/mman.h>
 #include <vector>
 
 #include "../ift.h"
@@ -30,6 +29,7 @@ using ift_detail::checkedLabels;
 using ift_detail::GraphOwner;
 using ift_detail::ImageOwner;
 using ift_detail::UnionFindOwner;
+using ift_detail::LargeBlock;
 
 namespace {
 
@@ -44,40 +44,6 @@ constexpr int GRAPH_BUCKETS = 1001;
 constexpr int FEATURE_LABEL = 0, FEATURE_COST = 1, FEATURE_PRED = 2, FOREST_FEATURES = 3;
 
 // ---- Pixel trees -------------------------------------------------------------
-
-// A block for the per-pixel records of a large image, on huge pages when
-// the system grants them: Prim's order jumps around the image, and with
-// small pages nearly every jump is also a TLB miss. Small blocks come from
-// malloc.
-class LargeBlock {
-public:
-    explicit LargeBlock(std::size_t bytes)
-    {
-        constexpr std::size_t huge = std::size_t(2) << 20;
-        if (bytes < 4 * huge) {
-            data_ = std::malloc(bytes);
-            if (!data_) px::dieOutOfMemory();
-            return;
-        }
-        size_ = (bytes + huge - 1) / huge * huge;
-        void *p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) px::dieOutOfMemory();
-        madvise(p, size_, MADV_HUGEPAGE);  // advice only: failure changes nothing
-        data_ = p;
-    }
-    ~LargeBlock()
-    {
-        if (size_) munmap(data_, size_);
-        else std::free(data_);
-    }
-    LargeBlock(const LargeBlock &) = delete;
-    LargeBlock &operator=(const LargeBlock &) = delete;
-    void *data() const { return data_; }
-
-private:
-    void *data_ = nullptr;
-    std::size_t size_ = 0;  // 0 for a malloc'd block
-};
 
 // The bucket queue of the pixel trees. A pixel's priority only ever drops
 // (an offer is accepted when strictly lighter), so a pixel never comes back
@@ -304,26 +270,7 @@ struct RankKey {
     }
 };
 
-// Row of a pixel index by one multiplication, exact for every 32-bit index
-// and width (Lemire, Kaser and Kurz, "Faster remainder by direct
-// computation", 2019): a division per served pixel is a visible share of
-// the loop.
-class RowOf {
-public:
-    explicit RowOf(int ncols)
-        : d_(static_cast<std::uint32_t>(ncols)), m_(ncols > 1 ? UINT64_MAX / d_ + 1 : 0)
-    {
-    }
-    int operator()(int p) const
-    {
-        if (d_ == 1) return p;
-        return static_cast<int>((static_cast<unsigned __int128>(m_) * static_cast<std::uint32_t>(p)) >> 64);
-    }
-
-private:
-    std::uint32_t d_;
-    std::uint64_t m_;
-};
+using ift_detail::RowOf;
 
 // Prim's algorithm from pixel 0 (the only root). Costs are the scaled
 // weights; the parent band is written as pixels are offered.
