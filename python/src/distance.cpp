@@ -1,0 +1,66 @@
+// The Euclidean distance transform and the skeletons.
+
+#include "common.h"
+
+namespace foresting {
+
+namespace {
+
+// (labels, squared distances, predecessors as raster indices), int32.
+py::tuple distanceTransform(const py::array &a, const IntArray &coords, const IntArray &labels, int connectivity)
+{
+    const AdjacencyFn adjacency = adjacencyFor(connectivity);
+    ImagePtr img = toImage(a, "image");
+    SeedSet seeds;
+    IntArray zero(coords.shape(0));
+    std::fill(zero.mutable_data(), zero.mutable_data() + zero.size(), 0);
+    fillSeeds(seeds, coords, labels, zero, img->ncols);
+    ImagePtr work = newImage(3, PX_WORK, img->ncols, img->nrows);
+    guarded([&] { iftEuclideanDT(img.get(), work.get(), adjacency, &seeds.roots); });
+    const py::dtype i32 = py::dtype::of<std::int32_t>();
+    return py::make_tuple(fromImage(work.get(), 0, i32), fromImage(work.get(), 1, i32),
+                          fromImage(work.get(), 2, i32));
+}
+
+// (squared distances on the skeleton, int32; largest label difference).
+py::tuple skeleton(const py::array &a, int kind, int threshold)
+{
+    ImagePtr img = toImage(a, "image");
+    Image *raw = nullptr;
+    int largest = 0;
+    guarded([&] { largest = ifSkel(img.get(), kind, threshold, &raw); });
+    ImagePtr out(raw);
+    if (!out) throw py::value_error("invalid skeleton kind");
+    return py::make_tuple(fromImage(out.get(), 0, py::dtype::of<std::int32_t>()), largest);
+}
+
+// The union of the discs as bool.
+py::array skeletonReconstruction(const py::array &a)
+{
+    ImagePtr img = toImage(a, "skeleton");
+    ImagePtr work = newImage(4, PX_WORK, img->ncols, img->nrows);
+    guarded([&] { iftSkelReconstr(img.get(), work.get()); });
+    return fromImage(work.get(), 3, py::dtype::of<bool>());
+}
+
+// The contour seeds of ifSkel2RootsSplit as (coords, labels, costs).
+py::tuple contourSeeds(const py::array &a)
+{
+    ImagePtr img = toImage(a, "image");
+    SeedSet seeds;
+    guarded([&] { ifSkel2RootsSplit(img.get(), &seeds.roots); });
+    return seedsToTuple(seeds.roots, img->ncols);
+}
+
+} // namespace
+
+void bind_distance(py::module_ &m)
+{
+    m.def("distance_transform", &distanceTransform, py::arg("image"), py::arg("coords"), py::arg("labels"),
+          py::arg("adjacency"));
+    m.def("skeleton", &skeleton, py::arg("image"), py::arg("kind"), py::arg("threshold"));
+    m.def("skeleton_reconstruction", &skeletonReconstruction, py::arg("skeleton"));
+    m.def("contour_seeds", &contourSeeds, py::arg("image"));
+}
+
+} // namespace foresting
