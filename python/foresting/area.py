@@ -4,7 +4,7 @@
 import numpy as np
 
 from . import _foresting
-from ._checks import grey_image, int_arg, non_negative, same_size, seeds_for
+from ._checks import Seeds, grey_image, int_arg, non_negative, same_size, seeds_for
 
 __all__ = ["area_opening", "area_closing", "leveling", "leveling_by_marker"]
 
@@ -37,16 +37,20 @@ def area_closing(image, area):
 
 def leveling(image, reference, seeds):
     """Leveling IFT of `image` from the levels of `reference`: seeds labelled
-    2 raise their region towards `image`, seeds labelled 1 lower it; pixels no
-    seed improves keep the reference's value, label 0. Returns ``(levelled,
-    labels)``, int32."""
+    2 raise their region towards `image`, seeds labelled 1 lower it, each
+    starting at its cost (0 or more; when `seeds` carries no costs, the
+    value of `image` at the seed); pixels no seed improves keep the
+    reference's value, label 0. Returns ``(levelled, labels)``, int32."""
     a = non_negative(grey_image(image))
     r = non_negative(grey_image(reference, "reference"), "reference")
     same_size(a, r, "image", "reference")
-    s = seeds_for(seeds, a.shape, costs=False)
+    with_costs = isinstance(seeds, Seeds) or (isinstance(seeds, tuple) and len(seeds) == 3)
+    s = seeds_for(seeds, a.shape, costs=with_costs, non_negative_costs=True)
+    if not with_costs:
+        s = Seeds(s.coords, s.labels, np.ascontiguousarray(a[s.coords[:, 0], s.coords[:, 1]], np.int32))
     if s.labels.size and not np.isin(s.labels, (1, 2)).all():
         raise ValueError("leveling seeds must be labelled 1 (lower) or 2 (raise)")
-    return _foresting.level(a, r, s.coords, s.labels)
+    return _foresting.level(a, r, s.coords, s.labels, s.costs)
 
 
 def leveling_by_marker(image, marker):

@@ -21,14 +21,13 @@ py::tuple area(const py::array &a, int areaSize, int mode, const py::dtype &dtyp
 }
 
 // (levelled int32, labels int32) from seeds labelled 1 (lower) or 2 (raise).
-py::tuple level(const py::array &a, const py::array &ref, const IntArray &coords, const IntArray &labels)
+py::tuple level(const py::array &a, const py::array &ref, const IntArray &coords, const IntArray &labels,
+                const IntArray &costs)
 {
     ImagePtr img = toImage(a, "image");
     ImagePtr r = toImage(ref, "reference");
     SeedSet seeds;
-    IntArray zero(coords.shape(0));
-    std::fill(zero.mutable_data(), zero.mutable_data() + zero.size(), 0);
-    fillSeeds(seeds, coords, labels, zero, img->ncols);
+    fillSeeds(seeds, coords, labels, costs, img->ncols);
     Image *filtered = nullptr, *lab = nullptr;
     guarded([&] { ifLevel(img.get(), r.get(), &seeds.roots, &filtered, &lab); });
     ImagePtr f(filtered), l(lab);
@@ -51,7 +50,8 @@ py::array levelByMarker(const py::array &a, const py::array &marker, const py::d
 void bind_area(py::module_ &m)
 {
     m.def("area", &area, py::arg("image"), py::arg("area"), py::arg("mode"), py::arg("dtype"));
-    m.def("level", &level, py::arg("image"), py::arg("reference"), py::arg("coords"), py::arg("labels"));
+    m.def("level", &level, py::arg("image"), py::arg("reference"), py::arg("coords"), py::arg("labels"),
+          py::arg("costs"));
     m.def("level_by_marker", &levelByMarker, py::arg("image"), py::arg("marker"), py::arg("dtype"));
 }
 

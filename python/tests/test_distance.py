@@ -1,0 +1,88 @@
+"""Distance transform and skeletons: (row, column) order, labels and
+predecessors against brute-force numpy versions, and bad input raising."""
+
+import numpy as np
+import pytest
+
+import foresting
+
+
+def blobs(rng, shape=(13, 17)):
+    return (rng.random(shape) < 0.7).astype(np.uint8)
+
+
+def test_distance_transform_is_the_squared_distance_to_the_labelled_seed(rng, coins):
+    for b in (blobs(rng), (coins[30:60, 40:85] > 100).astype(np.uint8)):
+        for connectivity in (4, 8):
+            d = foresting.distance_transform(b, connectivity=connectivity)
+            rows, cols = np.nonzero(b == 0)
+            yy, xx = np.mgrid[:b.shape[0], :b.shape[1]]
+            assert d.distances.dtype == d.labels.dtype == d.predecessors.dtype == np.int32
+            assert d.predecessors.shape == b.shape + (2,)
+            # labels number the background pixels in raster order from 1
+            seed = d.labels - 1
+            assert (seed >= 0).all()
+            np.testing.assert_array_equal(d.labels[rows, cols], np.arange(1, rows.size + 1))
+            np.testing.assert_array_equal(d.distances, (yy - rows[seed]) ** 2 + (xx - cols[seed]) ** 2)
+            exact = ((yy[..., None] - rows) ** 2 + (xx[..., None] - cols) ** 2).min(axis=2)
+            assert (d.distances >= exact).all() and (d.distances == exact).mean() > 0.9
+            step = np.abs(d.predecessors - np.stack([yy, xx], axis=2)).max(axis=2)
+            assert step.max() == 1 and (step[b == 0] == 0).all()
+
+
+def test_distance_transform_with_given_seeds_and_unreached_pixels():
+    d = foresting.distance_transform(np.ones((3, 5), np.uint8), seeds=([(0, 4)], [7]))
+    np.testing.assert_array_equal(d.labels, np.full((3, 5), 7))
+    assert d.distances[2, 0] == 4 + 16
+    d = foresting.distance_transform(np.ones((2, 3), np.uint8))
+    assert (d.distances == 2**31 - 1).all() and (d.labels == 0).all()
+
+
+def test_skeletons_lie_on_their_side_and_reconstruct_the_object(coins):
+    b = (coins[20:70, 30:90] > 120).astype(np.uint8) * 255
+    inside, largest = foresting.skeleton(b, "inside")
+    outside, _ = foresting.skeleton(b, "outside")
+    both, _ = foresting.skeleton(b, "both")
+    assert inside.dtype == np.int32 and inside.shape == b.shape and largest > 0
+    assert (b[inside > 0] > 0).all() and (b[outside > 0] == 0).all()
+    np.testing.assert_array_equal(both > 0, (inside > 0) | (outside > 0))
+    pruned, _ = foresting.skeleton(b, "inside", largest)
+    assert np.count_nonzero(pruned) < np.count_nonzero(inside)
+    assert foresting.skeleton(np.zeros((5, 5), np.uint8))[1] == 0
+
+
+def test_skeleton_reconstruction_is_the_union_of_closed_discs(rng):
+    s = np.zeros((15, 19), np.int32)
+    s[rng.integers(0, 15, 6), rng.integers(0, 19, 6)] = rng.integers(1, 12, 6)
+    yy, xx = np.mgrid[:15, :19]
+    expected = np.zeros(s.shape, bool)
+    for r, c in zip(*np.nonzero(s)):
+        expected |= (yy - r) ** 2 + (xx - c) ** 2 <= s[r, c]
+    out = foresting.skeleton_reconstruction(s)
+    assert out.dtype == bool
+    np.testing.assert_array_equal(out, expected)
+
+
+def test_contour_seeds_are_the_inner_contour_in_raster_order():
+    b = np.zeros((7, 9), np.uint8)
+    b[2:5, 2:8] = 255
+    s = foresting.contour_seeds(b)
+    inner = b > 0
+    inner[3, 3:7] = False
+    np.testing.assert_array_equal(s.coords, np.argwhere(inner))
+    np.testing.assert_array_equal(np.sort(s.labels), np.arange(1, len(s) + 1))
+    assert (s.costs == 0).all()
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: foresting.distance_transform(np.zeros((3, 3, 3), np.uint8)), "2-D"),
+    (lambda: foresting.distance_transform(np.zeros((3, 3)), ), "integers"),
+    (lambda: foresting.distance_transform(np.zeros((3, 3), np.uint8), connectivity=6), "4 or 8"),
+    (lambda: foresting.distance_transform(np.zeros((3, 3), np.uint8), seeds=[(0, 3)]), "outside"),
+    (lambda: foresting.skeleton(np.zeros((3, 3), np.uint8), "middle"), "kind"),
+    (lambda: foresting.skeleton(np.zeros((3, 3), np.uint8), "inside", -1), "threshold"),
+    (lambda: foresting.skeleton_reconstruction(np.full((3, 3), -1, np.int32)), "below 0"),
+])
+def test_bad_input_raises(call, message):
+    with pytest.raises(ValueError, match=message):
+        call()
