@@ -6,16 +6,17 @@ above 0.
 
 from typing import NamedTuple
 
+import numbers
+
 import numpy as np
 
 from . import _foresting
-from ._checks import as_seeds, grey_image, int_arg, non_negative, seeds_for
+from ._checks import (as_seeds, connectivity_arg, grey_image, int_arg, non_negative, seeds_for,
+                      working_directory)
 
 __all__ = ["DistanceTransform", "distance_transform", "skeleton", "skeleton_reconstruction",
-           "contour_seeds"]
+           "contour_seeds", "euclidean_skeleton", "euclidean_shortest_path", "histogram_by_skeleton"]
 
-#: The cost of a pixel no seed reaches.
-UNREACHED = 2**31 - 1
 
 _KINDS = {"both": 0, "inside": 1, "outside": 2}
 
@@ -32,11 +33,6 @@ class DistanceTransform(NamedTuple):
     predecessors: np.ndarray
 
 
-def _connectivity(connectivity):
-    if connectivity not in (4, 8) or isinstance(connectivity, bool):
-        raise ValueError(f"connectivity must be 4 or 8, not {connectivity!r}")
-    return int(connectivity)
-
 
 def distance_transform(image, seeds=None, connectivity=8):
     """Euclidean distance transform by an IFT: every pixel gets the squared
@@ -51,7 +47,7 @@ def distance_transform(image, seeds=None, connectivity=8):
     (see :class:`foresting.Seeds`; costs are ignored) only the size of `image`
     is used. Returns a :class:`DistanceTransform`."""
     a = grey_image(image)
-    c = _connectivity(connectivity)
+    c = connectivity_arg(connectivity)
     if seeds is None:
         rows, cols = np.nonzero(a == 0)
         coords = np.stack([rows, cols], axis=1)
@@ -95,3 +91,60 @@ def contour_seeds(image):
     across contours), cost 0: a :class:`foresting.Seeds`. The library prints
     a labelling line."""
     return as_seeds(_foresting.contour_seeds(grey_image(image)))
+
+
+def euclidean_skeleton(image, seeds, inner=True, error=0.0, seed_distance=0, connectivity=8):
+    """Euclidean propagation from `seeds` (costs ignored) restricted to the
+    object of the binary `image` (`inner`) or to its background, marking the
+    pixels where two fronts meet within `error`. Returns ``(labels,
+    distances, predecessors, skeleton)``: int32 labels and squared distances,
+    predecessors as (rows, columns, 2) (row, column), and a boolean mask. The
+    library prints a line with its parameters."""
+    a = grey_image(image)
+    s = seeds_for(seeds, a.shape, costs=False)
+    if isinstance(error, bool) or not isinstance(error, numbers.Real) or not np.isfinite(error) or error < 0:
+        raise ValueError(f"error must be a finite number of 0 or more, not {error!r}")
+    d = int_arg(seed_distance, "seed_distance", 0)
+    labels, costs, preds, mask = _foresting.euclidean_skeleton(a, s.coords, s.labels, connectivity_arg(connectivity),
+                                                                bool(inner), float(error), d)
+    ncols = a.shape[1]
+    return labels, costs, np.stack([preds // ncols, preds % ncols], axis=2).astype(np.int32), mask
+
+
+def _pixel(point, shape, name):
+    try:
+        r, c = (int_arg(v, name) for v in point)
+    except (TypeError, ValueError):
+        raise ValueError(f"{name} must be a (row, column) pair of integers, not {point!r}") from None
+    if not (0 <= r < shape[0] and 0 <= c < shape[1]):
+        raise ValueError(f"{name} ({r}, {c}) lies outside the {shape[0]} x {shape[1]} image")
+    return r * shape[1] + c
+
+
+def euclidean_shortest_path(image, source, target):
+    """The path inside the object of the binary `image` from `source` to
+    `target` ((row, column) pairs) along the predecessors of a Euclidean
+    propagation from `source`: an int32 array holding, on the path's pixels
+    from `target` back to (not including) `source`, their squared propagated
+    distance from `source`, and 0 elsewhere (everywhere when `target` is not
+    reached). The library prints two lines."""
+    a = grey_image(image)
+    return _foresting.shortest_path(a, _pixel(source, a.shape, "source"), _pixel(target, a.shape, "target"))
+
+
+
+
+def histogram_by_skeleton(image, percent, workdir=None):
+    """Normalised histogram (float32, summing to 1) of the rounded distances
+    from the pixels of the binary `image`'s object to its inner skeleton
+    pruned at `percent` (0..100) of the largest label difference; empty when
+    the image has no contour.
+
+    The library prints a line on stderr and writes "skel.pgm" and "edt.pgm"
+    into the working directory: the current one by default, else `workdir`,
+    which the process changes to for the call and back (process-wide: not
+    while other threads rely on the working directory)."""
+    a = grey_image(image)
+    p = int_arg(percent, "percent", 0, 100)
+    with working_directory(workdir):
+        return _foresting.histogram_by_skeleton(a, p)

@@ -13,21 +13,14 @@ restored: this is process-wide, so do not use it while other threads rely on
 the working directory).
 """
 
-import contextlib
-import os
 
 import numpy as np
 
 from . import _foresting
-from ._checks import grey_image, int_arg, seeds_for
+from ._checks import connectivity_arg, grey_image, int_arg, seeds_for, working_directory
 
 __all__ = ["fuzzy_connectedness", "fuzzy_weights"]
 
-
-def _connectivity(connectivity):
-    if connectivity not in (4, 8) or isinstance(connectivity, bool):
-        raise ValueError(f"connectivity must be 4 or 8, not {connectivity!r}")
-    return int(connectivity)
 
 
 def _objects(means, variances):
@@ -45,19 +38,6 @@ def _objects(means, variances):
     return np.ascontiguousarray(m, np.int32), np.ascontiguousarray(v, np.int32)
 
 
-@contextlib.contextmanager
-def _in(workdir):
-    if workdir is None:
-        yield
-        return
-    if not os.path.isdir(workdir):
-        raise OSError(f"workdir {os.fspath(workdir)!r} is not a directory")
-    previous = os.getcwd()
-    os.chdir(workdir)
-    try:
-        yield
-    finally:
-        os.chdir(previous)
 
 
 def fuzzy_connectedness(image, seeds, means, variances, connectivity=8, competitive=False, workdir=None):
@@ -79,8 +59,8 @@ def fuzzy_connectedness(image, seeds, means, variances, connectivity=8, competit
     a = grey_image(image)
     s = seeds_for(seeds, a.shape, costs=False)
     m, v = _objects(means, variances)
-    c = _connectivity(connectivity)
-    with _in(workdir):
+    c = connectivity_arg(connectivity)
+    with working_directory(workdir):
         return _foresting.fuzzy(a, s.coords, s.labels, m, v, c, bool(competitive))
 
 
@@ -91,4 +71,4 @@ def fuzzy_weights(image, mean, variance, connectivity=8):
     neighbour is outside the image). Nothing is written."""
     a = grey_image(image)
     m, v = _objects([int_arg(mean, "mean")], [int_arg(variance, "variance")])
-    return _foresting.fuzzy_weights(a, _connectivity(connectivity), int(m[0]), int(v[0]))
+    return _foresting.fuzzy_weights(a, connectivity_arg(connectivity), int(m[0]), int(v[0]))

@@ -2,6 +2,8 @@
 
 #include "common.h"
 
+#include <cstdlib>
+
 namespace foresting {
 
 namespace {
@@ -52,6 +54,47 @@ py::tuple contourSeeds(const py::array &a)
     return seedsToTuple(seeds.roots, img->ncols);
 }
 
+// (labels, squared distances, predecessors as raster indices, skeleton mask).
+py::tuple euclideanSkeleton(const py::array &a, const IntArray &coords, const IntArray &labels, int connectivity,
+                            bool inner, double error, int seedDistance)
+{
+    const AdjacencyFn adjacency = adjacencyFor(connectivity);
+    ImagePtr img = toImage(a, "image");
+    SeedSet seeds;
+    IntArray zero(coords.shape(0));
+    std::fill(zero.mutable_data(), zero.mutable_data() + zero.size(), 0);
+    fillSeeds(seeds, coords, labels, zero, img->ncols);
+    ImagePtr work = newImage(4, PX_WORK, img->ncols, img->nrows);
+    guarded([&] {
+        iftEuclideanSkel(img.get(), work.get(), adjacency, &seeds.roots, inner ? 1 : 0, error, seedDistance);
+    });
+    const py::dtype i32 = py::dtype::of<std::int32_t>();
+    return py::make_tuple(fromImage(work.get(), 0, i32), fromImage(work.get(), 1, i32),
+                          fromImage(work.get(), 2, i32), fromImage(work.get(), 3, py::dtype::of<bool>()));
+}
+
+// Squared propagated distances from source on the path to target, int32.
+py::array shortestPath(const py::array &a, int source, int target)
+{
+    ImagePtr img = toImage(a, "image");
+    ImagePtr out = newImage(1, PX_GREY_INT, img->ncols, img->nrows);
+    guarded([&] { ifEuclideanShortestPath(img.get(), out.get(), source, target); });
+    return fromBand(out->bands[0], out->nrows, out->ncols, py::dtype::of<std::int32_t>());
+}
+
+// The normalised histogram as float32 (empty without a contour).
+py::array histogramBySkeleton(const py::array &a, int percent)
+{
+    ImagePtr img = toImage(a, "image");
+    float *hist = nullptr;
+    int bins = 0;
+    guarded([&] { ifHistogramBySkel(img.get(), percent, &hist, &bins); });
+    std::unique_ptr<float, void (*)(void *)> owner(hist, std::free);
+    py::array_t<float> result(bins);
+    if (bins > 0) std::copy(hist, hist + bins, result.mutable_data());
+    return result;
+}
+
 } // namespace
 
 void bind_distance(py::module_ &m)
@@ -61,6 +104,10 @@ void bind_distance(py::module_ &m)
     m.def("skeleton", &skeleton, py::arg("image"), py::arg("kind"), py::arg("threshold"));
     m.def("skeleton_reconstruction", &skeletonReconstruction, py::arg("skeleton"));
     m.def("contour_seeds", &contourSeeds, py::arg("image"));
+    m.def("euclidean_skeleton", &euclideanSkeleton, py::arg("image"), py::arg("coords"), py::arg("labels"),
+          py::arg("adjacency"), py::arg("inner"), py::arg("error"), py::arg("seed_distance"));
+    m.def("shortest_path", &shortestPath, py::arg("image"), py::arg("source"), py::arg("target"));
+    m.def("histogram_by_skeleton", &histogramBySkeleton, py::arg("image"), py::arg("percent"));
 }
 
 } // namespace foresting

@@ -86,3 +86,42 @@ def test_contour_seeds_are_the_inner_contour_in_raster_order():
 def test_bad_input_raises(call, message):
     with pytest.raises(ValueError, match=message):
         call()
+
+
+def test_shortest_path_runs_from_target_back_to_source():
+    b = np.zeros((9, 12), np.uint8)
+    b[2:7, 1:11] = 255
+    path = foresting.euclidean_shortest_path(b, (3, 2), (5, 9))
+    assert path.dtype == np.int32 and path[3, 2] == 0 and path[5, 9] == 7 ** 2 + 2 ** 2
+    on = np.argwhere(path > 0)
+    assert (b[path > 0] > 0).all() and len(on) == 7
+    assert (foresting.euclidean_shortest_path(b, (3, 2), (0, 0)) == 0).all()
+    with pytest.raises(ValueError, match="outside"):
+        foresting.euclidean_shortest_path(b, (3, 2), (5, 12))
+
+
+def test_histogram_by_skeleton_and_its_files(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    b = np.zeros((9, 12), np.uint8)
+    b[2:7, 1:11] = 255
+    (tmp_path / "w").mkdir()
+    h = foresting.histogram_by_skeleton(b, 10, workdir=tmp_path / "w")
+    assert h.dtype == np.float32 and h.size > 0 and abs(float(h.sum()) - 1) < 1e-5
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["w"]
+    assert sorted(p.name for p in (tmp_path / "w").iterdir()) == ["edt.pgm", "skel.pgm"]
+    assert foresting.histogram_by_skeleton(np.zeros((4, 4), np.uint8), 10).size == 0
+    with pytest.raises(ValueError, match="percent"):
+        foresting.histogram_by_skeleton(b, 101)
+
+
+def test_euclidean_skeleton_outputs_and_checks():
+    b = np.zeros((9, 12), np.uint8)
+    b[2:7, 1:11] = 255
+    seeds = foresting.contour_seeds(b)
+    labels, dist, preds, mask = foresting.euclidean_skeleton(b, seeds, error=1.0)
+    assert labels.dtype == dist.dtype == np.int32 and mask.dtype == bool and preds.shape == b.shape + (2,)
+    np.testing.assert_array_equal(dist[b == 0], 2**31 - 1)
+    assert mask.any() and (b[mask] > 0).all()
+    np.testing.assert_array_equal(labels[seeds.coords[:, 0], seeds.coords[:, 1]], seeds.labels)
+    with pytest.raises(ValueError, match="error"):
+        foresting.euclidean_skeleton(b, seeds, error=-1)
