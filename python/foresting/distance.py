@@ -4,9 +4,8 @@ A binary image is a 2-D integer or bool array whose object is the pixels
 above 0.
 """
 
-from typing import NamedTuple
-
 import numbers
+from typing import NamedTuple
 
 import numpy as np
 
@@ -15,7 +14,8 @@ from ._checks import (as_seeds, connectivity_arg, grey_image, int_arg, non_negat
                       working_directory)
 
 __all__ = ["DistanceTransform", "distance_transform", "skeleton", "skeleton_reconstruction",
-           "contour_seeds", "euclidean_skeleton", "euclidean_shortest_path", "histogram_by_skeleton"]
+           "contour_seeds", "ContourSeeds", "contour_following", "contour_propagation",
+           "euclidean_skeleton", "euclidean_shortest_path", "histogram_by_skeleton"]
 
 
 _KINDS = {"both": 0, "inside": 1, "outside": 2}
@@ -148,3 +148,43 @@ def histogram_by_skeleton(image, percent, workdir=None):
     p = int_arg(percent, "percent", 0, 100)
     with working_directory(workdir):
         return _foresting.histogram_by_skeleton(a, p)
+
+
+class ContourSeeds(NamedTuple):
+    """The followed inner contours of a binary image: ``object`` the cleaned
+    object (bool), ``coords`` (n, 2) (row, column) of the contour pixels in
+    the order followed, ``positions`` their running position along the
+    contours and ``contours`` their contour number (both int32, from 1)."""
+
+    object: np.ndarray
+    coords: np.ndarray
+    positions: np.ndarray
+    contours: np.ndarray
+
+
+def _contour_seeds(t, ncols):
+    obj, pixels, positions, contours = t
+    coords = np.stack([pixels // ncols, pixels % ncols], axis=1).astype(np.int32).reshape(-1, 2)
+    return ContourSeeds(obj, coords, positions, contours)
+
+
+def contour_following(image):
+    """The inner contour of the binary `image`, cleaned of the pixels without
+    both an interior and a background 8-neighbour, followed contour by
+    contour: a :class:`ContourSeeds`."""
+    a = grey_image(image)
+    return _contour_seeds(_foresting.contours(a, False), a.shape[1])
+
+
+def contour_propagation(image):
+    """Euclidean propagation over the whole image from the contour seeds of
+    :func:`contour_following`, carrying each seed's position and contour
+    number. Returns ``(seeds, positions, distances, predecessors,
+    contours)``: the :class:`ContourSeeds`, then int32 images of the position
+    and contour number of each pixel's nearest seed, its squared distance to
+    it, and predecessors as (rows, columns, 2) (row, column)."""
+    a = grey_image(image)
+    seeds, positions, distances, preds, contours = _foresting.contours(a, True)
+    ncols = a.shape[1]
+    pred = np.stack([preds // ncols, preds % ncols], axis=2).astype(np.int32)
+    return _contour_seeds(seeds, ncols), positions, distances, pred, contours

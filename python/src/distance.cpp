@@ -95,6 +95,53 @@ py::array histogramBySkeleton(const py::array &a, int percent)
     return result;
 }
 
+struct ContourSeedSet {
+    ContourRoots roots{};
+    ContourSeedSet() = default;
+    ContourSeedSet(const ContourSeedSet &) = delete;
+    ContourSeedSet &operator=(const ContourSeedSet &) = delete;
+    ~ContourSeedSet() { ifReleaseRoots2(&roots); }
+};
+
+py::array_t<std::int32_t> vectorOf(const int *values, int n)
+{
+    py::array_t<std::int32_t> out(n);
+    if (n > 0) std::copy(values, values + n, out.mutable_data());
+    return out;
+}
+
+// (cleaned object as bool, pixels as raster indices, positions, contour
+// numbers) of the contour seeds; with `propagate`, also the Euclidean
+// propagation from them over the image (positions, squared distances,
+// predecessors as raster indices, contour numbers).
+py::tuple contours(const py::array &a, bool propagate)
+{
+    ImagePtr img = toImage(a, "image");
+    ContourSeedSet seeds;
+    Image *raw = nullptr;
+    ImagePtr work;
+    guarded([&] {
+        raw = ifSkel2Roots(img.get(), &seeds.roots);
+        if (propagate) {
+            ImagePtr object(raw);
+            raw = nullptr;
+            work.reset(pxCreateImage(4, PX_WORK, img->ncols, img->nrows));
+            if (work) iftSkelNova(img.get(), work.get(), &seeds.roots);
+            raw = object.release();
+        }
+    });
+    ImagePtr object(raw);
+    if (propagate && !work) throw std::bad_alloc();
+    const int n = seeds.roots.count;
+    py::tuple result = py::make_tuple(fromImage(object.get(), 0, py::dtype::of<bool>()),
+                                      vectorOf(seeds.roots.pixel, n), vectorOf(seeds.roots.position, n),
+                                      vectorOf(seeds.roots.contour, n));
+    if (!propagate) return result;
+    const py::dtype i32 = py::dtype::of<std::int32_t>();
+    return py::make_tuple(result, fromImage(work.get(), 0, i32), fromImage(work.get(), 1, i32),
+                          fromImage(work.get(), 2, i32), fromImage(work.get(), 3, i32));
+}
+
 } // namespace
 
 void bind_distance(py::module_ &m)
@@ -106,6 +153,7 @@ void bind_distance(py::module_ &m)
     m.def("contour_seeds", &contourSeeds, py::arg("image"));
     m.def("euclidean_skeleton", &euclideanSkeleton, py::arg("image"), py::arg("coords"), py::arg("labels"),
           py::arg("adjacency"), py::arg("inner"), py::arg("error"), py::arg("seed_distance"));
+    m.def("contours", &contours, py::arg("image"), py::arg("propagate"));
     m.def("shortest_path", &shortestPath, py::arg("image"), py::arg("source"), py::arg("target"));
     m.def("histogram_by_skeleton", &histogramBySkeleton, py::arg("image"), py::arg("percent"));
 }

@@ -125,3 +125,20 @@ def test_euclidean_skeleton_outputs_and_checks():
     np.testing.assert_array_equal(labels[seeds.coords[:, 0], seeds.coords[:, 1]], seeds.labels)
     with pytest.raises(ValueError, match="error"):
         foresting.euclidean_skeleton(b, seeds, error=-1)
+
+
+def test_contour_following_and_propagation_agree_with_the_contour_seeds():
+    b = np.zeros((9, 14), np.uint8)
+    b[1:5, 1:6] = 255
+    b[4:8, 8:13] = 255
+    s = foresting.contour_following(b)
+    assert s.object.dtype == bool and s.coords.dtype == np.int32
+    np.testing.assert_array_equal(s.positions, np.arange(1, len(s.positions) + 1))
+    assert set(s.contours) == {1, 2}
+    np.testing.assert_array_equal(np.sort(s.coords.view("i4,i4"), axis=0),
+                                  np.sort(foresting.contour_seeds(b).coords.astype(np.int32).view("i4,i4"), axis=0))
+    seeds, positions, distances, preds, contours = foresting.contour_propagation(b)
+    r, c = seeds.coords[:, 0], seeds.coords[:, 1]
+    np.testing.assert_array_equal(positions[r, c], seeds.positions)
+    np.testing.assert_array_equal(contours[r, c], seeds.contours)
+    assert (distances[r, c] == 0).all() and distances.dtype == np.int32 and preds.shape == b.shape + (2,)
