@@ -10,12 +10,13 @@ from typing import NamedTuple
 import numpy as np
 
 from . import _foresting
+from .ift import PATH_COSTS, WEIGHTS
 from ._checks import (as_seeds, connectivity_arg, grey_image, int_arg, non_negative, seeds_for,
                       working_directory)
 
 __all__ = ["DistanceTransform", "distance_transform", "skeleton", "skeleton_reconstruction",
            "contour_seeds", "ContourSeeds", "contour_following", "contour_propagation",
-           "euclidean_skeleton", "euclidean_shortest_path", "histogram_by_skeleton"]
+           "euclidean_skeleton", "skeleton_ift", "euclidean_shortest_path", "histogram_by_skeleton"]
 
 
 _KINDS = {"both": 0, "inside": 1, "outside": 2}
@@ -188,3 +189,25 @@ def contour_propagation(image):
     ncols = a.shape[1]
     pred = np.stack([preds // ncols, preds % ncols], axis=2).astype(np.int32)
     return _contour_seeds(seeds, ncols), positions, distances, pred, contours
+
+
+def skeleton_ift(image, seeds, contour_mode=True, weight="euclidean", path_cost="sum", connectivity=8):
+    """IFT with the library's `weight` and `path_cost` functions by name (see
+    :func:`foresting.ift`) whose queue spans the image's squared diagonal,
+    weights scaled by (rows² + columns²) / 1000, marking where two labels
+    meet at equal cost: object pixels whose seeds are not neighbours
+    (`contour_mode`; seeds keep their costs) or background pixels (seeds at
+    cost 0). Returns ``(labels, costs, predecessors, skeleton)``: int32
+    labels and costs, predecessors (rows, columns, 2) (row, column), and a
+    boolean mask."""
+    a = non_negative(grey_image(image))
+    if weight not in WEIGHTS:
+        raise ValueError(f"weight must be one of {WEIGHTS}, not {weight!r}")
+    if path_cost not in PATH_COSTS:
+        raise ValueError(f"path_cost must be one of {PATH_COSTS}, not {path_cost!r}")
+    s = seeds_for(seeds, a.shape, non_negative_costs=True)
+    labels, costs, preds, mask = _foresting.skeleton_ift(a, s.coords, s.labels, s.costs,
+                                                          connectivity_arg(connectivity), weight, path_cost,
+                                                          bool(contour_mode))
+    ncols = a.shape[1]
+    return labels, costs, np.stack([preds // ncols, preds % ncols], axis=2).astype(np.int32), mask

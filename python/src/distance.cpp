@@ -73,6 +73,28 @@ py::tuple euclideanSkeleton(const py::array &a, const IntArray &coords, const In
                           fromImage(work.get(), 2, i32), fromImage(work.get(), 3, py::dtype::of<bool>()));
 }
 
+// (labels, costs, predecessors as raster indices, skeleton mask) of the
+// skeleton IFT with the library's weight and path cost named.
+py::tuple skeletonIft(const py::array &a, const IntArray &coords, const IntArray &labels, const IntArray &costs,
+                      int connectivity, const std::string &weightName, const std::string &pathCostName,
+                      bool contourMode)
+{
+    const AdjacencyFn adjacency = adjacencyFor(connectivity);
+    const WeightFn weight = weightFor(weightName);
+    const PathCostFn pathCost = pathCostFor(pathCostName);
+    ImagePtr img = toImage(a, "image");
+    SeedSet seeds;
+    fillSeeds(seeds, coords, labels, costs, img->ncols);
+    ImagePtr work = newImage(img->nbands + 4, PX_WORK, img->ncols, img->nrows);
+    guarded([&] {
+        iftSkel(img.get(), work.get(), adjacency, weight, pathCost, &seeds.roots, contourMode ? 1 : 0);
+    });
+    const int nb = work->nbands;
+    const py::dtype i32 = py::dtype::of<std::int32_t>();
+    return py::make_tuple(fromImage(work.get(), nb - 4, i32), fromImage(work.get(), nb - 3, i32),
+                          fromImage(work.get(), nb - 2, i32), fromImage(work.get(), nb - 1, py::dtype::of<bool>()));
+}
+
 // Squared propagated distances from source on the path to target, int32.
 py::array shortestPath(const py::array &a, int source, int target)
 {
@@ -154,6 +176,8 @@ void bind_distance(py::module_ &m)
     m.def("euclidean_skeleton", &euclideanSkeleton, py::arg("image"), py::arg("coords"), py::arg("labels"),
           py::arg("adjacency"), py::arg("inner"), py::arg("error"), py::arg("seed_distance"));
     m.def("contours", &contours, py::arg("image"), py::arg("propagate"));
+    m.def("skeleton_ift", &skeletonIft, py::arg("image"), py::arg("coords"), py::arg("labels"), py::arg("costs"),
+          py::arg("adjacency"), py::arg("weight"), py::arg("path_cost"), py::arg("contour_mode"));
     m.def("shortest_path", &shortestPath, py::arg("image"), py::arg("source"), py::arg("target"));
     m.def("histogram_by_skeleton", &histogramBySkeleton, py::arg("image"), py::arg("percent"));
 }

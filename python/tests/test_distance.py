@@ -142,3 +142,17 @@ def test_contour_following_and_propagation_agree_with_the_contour_seeds():
     np.testing.assert_array_equal(positions[r, c], seeds.positions)
     np.testing.assert_array_equal(contours[r, c], seeds.contours)
     assert (distances[r, c] == 0).all() and distances.dtype == np.int32 and preds.shape == b.shape + (2,)
+
+
+def test_skeleton_ift_outputs_and_checks(coins):
+    a = coins[10:40, 20:60]
+    seeds = ([(3, 4), (20, 30)], [5, 9], [0, 2])
+    labels, costs, preds, mask = foresting.skeleton_ift(a, seeds, contour_mode=False, weight="watershed",
+                                                        path_cost="max", connectivity=4)
+    assert labels.dtype == costs.dtype == np.int32 and mask.dtype == bool and preds.shape == a.shape + (2,)
+    assert set(np.unique(labels)) == {5, 9} and labels[3, 4] == 5 and labels[20, 30] == 9
+    np.testing.assert_array_equal(preds[3, 4], [3, 4])
+    with pytest.raises(ValueError, match="weight"):
+        foresting.skeleton_ift(a, seeds, weight="cosine")
+    with pytest.raises(ValueError, match="costs"):
+        foresting.skeleton_ift(a, ([(0, 0)], [1], [-1]))
