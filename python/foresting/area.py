@@ -9,7 +9,7 @@ from ._checks import Seeds, grey_image, int_arg, non_negative, same_size, seeds_
 __all__ = ["area_opening", "area_closing", "leveling", "leveling_by_marker"]
 
 
-def _area(image, area, mode, local=False):
+def _area(image, area, mode):
     a = non_negative(grey_image(image))
     n = int_arg(area, "area", 0)
     return _foresting.area(a, n, mode, a.dtype if a.dtype.kind != "b" else np.dtype(np.uint8))
