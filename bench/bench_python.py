@@ -5,13 +5,15 @@ benchmark images (tiled and upscaled data/camera.pgm).
 
     /usr/bin/python3 bench/bench_python.py [build folder, default build/release]
 
-Needs the release build with bench_ift and make_bench_images (Google
+Needs the release build with bench_ift, bench_filters and make_bench_images (Google
 Benchmark installed). scikit-image (Debian: python3-skimage) is optional.
 Times are the median of a few runs; the C++ figures are Google Benchmark's
 (3 iterations after one untimed run), measured in the same way: one untimed
 run first, seeds built outside the timing."""
 
+import contextlib
 import json
+import os
 import pathlib
 import statistics
 import subprocess
@@ -47,9 +49,27 @@ def timed(fn, runs=RUNS):
 
 
 def cpp_times():
-    out = subprocess.run([str(build / "bench_ift"), "--benchmark_filter=BM_Reconstr/|BM_Watershed",
-                          "--benchmark_format=json"], capture_output=True, text=True, check=True).stdout
-    return {b["name"].split("/iterations")[0]: b["real_time"] for b in json.loads(out)["benchmarks"]}
+    times = {}
+    for program, pattern in (("bench_ift", "BM_Reconstr/|BM_Watershed"), ("bench_filters", "BM_AreaOpen")):
+        out = subprocess.run([str(build / program), f"--benchmark_filter={pattern}", "--benchmark_format=json"],
+                             capture_output=True, text=True, check=True).stdout
+        times.update({b["name"].split("/iterations")[0]: b["real_time"] for b in json.loads(out)["benchmarks"]})
+    return times
+
+
+@contextlib.contextmanager
+def quiet_stdout():
+    """The library's progress lines go to /dev/null, as in the C++ benchmark."""
+    sys.stdout.flush()
+    saved = os.dup(1)
+    null = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(null, 1)
+    try:
+        yield
+    finally:
+        os.dup2(saved, 1)
+        os.close(null)
+        os.close(saved)
 
 
 def main():
@@ -82,10 +102,16 @@ def main():
             markers[frame.coords[:, 0], frame.coords[:, 1]] = frame.labels
             sk = timed(lambda: skimage.segmentation.watershed(img, markers, connectivity=2), 1)
         rows.append(("watershed from the frame", cpp[f"BM_Watershed/upscaled:{upscaled}"], py, sk))
+        for area in (64, 4096):
+            with quiet_stdout():
+                py = timed(lambda: foresting.area_opening(img, area))
+            sk = None
+            if skimage is not None:
+                sk = timed(lambda: skimage.morphology.area_opening(img, area, connectivity=2), 1)
+            rows.append((f"area opening, area {area}", cpp[f"BM_AreaOpen/upscaled:{upscaled}/area:{area}"], py, sk))
         for op, c, p, s in rows:
             sks = f"{s:11.0f} {s / p:7.1f}x" if s is not None else f"{'-':>11} {'-':>8}"
             print(f"{op:34} {name:9} {c:8.0f} {p:10.0f} {p / c:6.2f} {sks}", flush=True)
-    print("area opening: not in this build of the library yet")
 
 
 if __name__ == "__main__":

@@ -2,6 +2,8 @@
 it is given here before the extension module sees it, so that bad input
 raises a ValueError with a clear message instead of reaching the library."""
 
+import contextlib
+import os
 from typing import NamedTuple
 
 import numpy as np
@@ -135,3 +137,26 @@ def result_dtype(*arrays):
     if dt.itemsize > 4 or (dt.kind == "u" and dt.itemsize == 4):
         return np.dtype(np.int32)
     return dt
+
+
+def connectivity_arg(connectivity):
+    if isinstance(connectivity, (bool, np.bool_)) or connectivity not in (4, 8):
+        raise ValueError(f"connectivity must be 4 or 8, not {connectivity!r}")
+    return int(connectivity)
+
+
+@contextlib.contextmanager
+def working_directory(workdir):
+    """Runs the block in `workdir` (None: where we are) and returns to the
+    previous working directory. The working directory is process-wide."""
+    if workdir is None:
+        yield
+        return
+    if not os.path.isdir(workdir):
+        raise OSError(f"workdir {os.fspath(workdir)!r} is not a directory")
+    previous = os.getcwd()
+    os.chdir(workdir)
+    try:
+        yield
+    finally:
+        os.chdir(previous)

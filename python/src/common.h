@@ -91,6 +91,11 @@ void guarded(F &&fn)
     if (kind != 0) raiseFatal(kind, message);
 }
 
+// The library's weight and path-cost functions by name; ValueError for
+// another name.
+WeightFn weightFor(const std::string &name);
+PathCostFn pathCostFor(const std::string &name);
+
 // Adjacency functions by neighbourhood size (4 or 8).
 AdjacencyFn adjacencyFor(int connectivity);
 

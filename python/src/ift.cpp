@@ -9,25 +9,6 @@ namespace foresting {
 
 namespace {
 
-WeightFn weightFor(const std::string &name)
-{
-    if (name == "watershed") return ifWatershedMetric;
-    if (name == "euclidean") return ifEuclideanDistance;
-    if (name == "max") return ifMaxDistance;
-    if (name == "chamfer") return ifChanferDistance;
-    throw py::value_error("unknown weight '" + name + "'");
-}
-
-PathCostFn pathCostFor(const std::string &name)
-{
-    if (name == "max") return ifPathCostMax;
-    if (name == "min") return ifPathCostMin;
-    if (name == "sum") return ifPathCostSum;
-    if (name == "max_local") return ifPathCostMaxLocal;
-    if (name == "min_local") return ifPathCostMinLocal;
-    throw py::value_error("unknown path cost '" + name + "'");
-}
-
 // (labels, costs or None, predecessors or None), each rows x columns int32;
 // predecessors are raster indices.
 py::tuple ift(const py::array &a, const IntArray &coords, const IntArray &labels, const IntArray &costs,
