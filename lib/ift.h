@@ -195,7 +195,42 @@ Roots *ifCellsRoots(Image *img, int size);
 
 /* ---- Area opening and closing ---------------------------------------------- */
 
+/* Area opening of band 0: every regional maximum is lowered to the highest
+ * level at which the 8-connected set of pixels at or above it around the
+ * maximum holds `area` pixels (the image's lowest value when the image holds
+ * fewer), by a global reconstruction from the maxima (ifReconstr); an area
+ * below 1 acts as 1 (the image comes back unchanged). *filtered gets img's
+ * type, *labels (type 2) the label of the maximum that set each pixel; both
+ * are new images for the caller. Prints the labelling lines of
+ * ifRegionalMaximaAsRoots and "There are %d regional maxima". */
+void ifAreaOpen(Image *img, Image **filtered, Image **labels, int area);
+/* As ifAreaOpen, but the maxima share the pixels in one flood: only those that
+ * win `area` pixels cut their own dome (local reconstruction); every other
+ * pixel keeps its value. */
+void ifAreaOpenOld(Image *img, Image **filtered, Image **labels, int area);
+/* Area closing: M - ifAreaOpen(M - img), with M 255 for 8-bit images, else
+ * img's maxValue raised to its largest value (img's field is raised);
+ * *filtered gets img's type and maxValue M, *labels the opening's labels. */
+void ifAreaClose(Image *img, Image **filtered, Image **labels, int area);
+
 /* ---- Levelings ------------------------------------------------------------- */
+
+/* Two-way IFT of levelings on band 0 of img, from the levels of ref (whose
+ * maxValue sizes the queue): seeds labelled 2 raise their region towards img
+ * (min path costs, highest cost first), seeds labelled 1 lower it (max path
+ * costs, lowest first). Writes label, cost and predecessor into the last three
+ * bands of work (caller's, type 11); pixels no seed improves keep ref's value,
+ * label 0. A seed with another label prints "pixel %d has invalid label (%d)!"
+ * on stderr once per in-image neighbour not done, and offers nothing. */
+void iftNonNormalizedLevel(Image *img, Image *ref, Image *work, AdjacencyFn adj, Roots *seeds);
+/* iftNonNormalizedLevel with the 8-adjacency; *filtered (costs) and *labels
+ * are new type-2 images for the caller. */
+void ifLevel(Image *img, Image *ref, Roots *seeds, Image **filtered, Image **labels);
+/* Leveling of band 0 of img from band 0 of marker: opening by reconstruction
+ * of img from the maxima of min(img, marker's 4-neighbour dilation), then
+ * closing by reconstruction of that from the minima of max(marker's erosion,
+ * opening). *out is a new image of img's type for the caller. */
+void ifLevel2(Image *img, Image *marker, Image **out);
 
 /* ---- Region-merging criteria ----------------------------------------------- */
 
@@ -296,7 +331,99 @@ Image *watershedWF(Image *img, AdjacencyFn adjacency);
 
 /* ---- Region graphs and region features ------------------------------------- */
 
+/* Region adjacency graph of a label image (band 0): one vertex per label 0 ..
+ * maxValue, an edge of weight 0 between every two labels that touch in
+ * 8-adjacency (label 0 included). The graph keeps a copy of labels; NULL when
+ * it cannot be allocated. Release with destroyGraph. */
+Graph *ifMosaicToGraph(Image *labels);
+/* Merges, in vertex order, every region of at most maxArea pixels and 1 ..
+ * maxDegree neighbours into its neighbour with the most neighbours, then
+ * returns the region graph of the merged mosaic, numbered 1, 2, ... in raster
+ * order. A label outside the graph ends the program, here and below. */
+Graph *ifEliminateSmallRegions(Graph *g, int maxArea, int maxDegree);
+/* New graph (copyBaseGraph) with 1 feature: the region's pixel count. Prints
+ * "will copy base graph %d" and "done!!!!". */
+Graph *ifComputeArea(Graph *g);
+/* As ifComputeArea, the feature being the sum of grey's maxValue minus band 0
+ * over the region (saturated to int). grey must have the label image's size. */
+Graph *ifComputeVolume(Graph *g, Image *grey);
+/* New graph with one feature per band of image: the band's mean over the
+ * region (truncated), 0 for a vertex without pixels. */
+Graph *ifComputeAverageColors(Graph *g, Image *image);
+/* New image of the given type with one band per feature: each pixel gets the
+ * features of its region's vertex. NULL for a graph without features. */
+Image *ifAverageColorsGraphToImage(Graph *g, int type);
+/* Every band of output (caller's, image's size, at least image's bands) gets
+ * the mean of the same band of image over the pixel's label (band 0 of labels,
+ * 0 .. maxValue). */
+void ifAverageColor(Image *image, Image *output, Image *labels);
+/* New type-9 image: every band mapped linearly onto 0 .. 1000 (a constant band
+ * to 0); maxValue 1000. Prints "MAX = %d, MIN = %d" per band. */
+Image *ifCreateFeaturesVector(Image *image);
+/* Replaces *fv by a record with one more band (the old band arrays are taken
+ * over, the old record released): values (npixels of *fv) mapped onto 0 ..
+ * 1000. Prints the span, every new value ("%4d ") and "fv has now %d bands". */
+void ifAddFeatureToVector(Image **fv, int *values);
+/* New graph whose features are g's, each mapped onto 0 .. 1000 over the
+ * vertices (one "MAX = %d, MIN = %d" line per feature); a graph without
+ * features gives its plain copy. */
+Graph *ifCreateFeaturesGraph(Graph *g);
+/* New graph with 1 feature: for every vertex from 1, the largest spread (max -
+ * min) of one feature over the vertex and its neighbours; 0 for vertex 0. */
+Graph *ifMorphoGradGraph(Graph *g);
+
 /* ---- Minimum spanning trees and their cuts --------------------------------- */
+
+/* Weight of going from vertex u to vertex v of a region graph, from the
+ * vertices' features. */
+typedef int (*GraphDistanceFn)(Graph *g, int u, int v);
+
+/* Minimum spanning tree of the pixel graph from pixel 0 (Prim's algorithm):
+ * the second-to-last band of output (two bands at least, input's size) gets
+ * each pixel's cost, 49 x the weight of the arc to its parent (0 for pixel 0,
+ * 2147483647 when unreached), the last band its parent (itself for a root).
+ * Weights must lie in 0 .. 1020: another ends the program. A user's weight
+ * function is called once per arc to a pixel not yet in the tree. */
+void iftPrim(Image *input, Image *output, AdjacencyFn adjacency, WeightFn weight);
+/* As iftPrim with the arcs and weights of an arc-weight image (type 10: band
+ * j = weight of the arc to the j-th neighbour of adjPairs, negative for none);
+ * input gives only the geometry. Any weight up to (2147483647 - 1) / 49 is
+ * served in order; an arc leaving the image ends the program. */
+void iftPrimWF(Image *input, Image *output, Image *arcWeights);
+/* Cuts a tree image of iftPrim at fraction x its heaviest arc (rounded, ties
+ * to even) and writes into band 0 of labels the root pixel index of each
+ * piece; labels' maxValue = the largest root. Unreached pixels do not count
+ * towards the heaviest arc. */
+void ifMstThreshold(Image *tree, Image *labels, double fraction);
+/* Minimum spanning tree of the component of vertex 1: a new graph with g's
+ * vertices and label image, the tree edges weighted by distance, and the
+ * features label, cost, predecessor (0, 2147483647, itself when unreached). */
+Graph *iftPrimGraph(Graph *g, GraphDistanceFn distance);
+/* Seeded IFT on a region graph (seed pixel = vertex): a new graph with g's
+ * edges and label image and the features label, cost, predecessor. */
+Graph *iftGraph(Graph *g, GraphDistanceFn distance, PathCostFn pathCost, Roots *roots);
+/* Cuts a tree at its edges heavier than threshold; prints "there will be %d
+ * regions". A new graph of the regions (1 .. n, weight-0 edges between
+ * regions that a cut edge joined) with a label image of region numbers
+ * (maxValue 0). */
+Graph *ifThresholdMST(Graph *tree, int threshold);
+/* As ifThresholdMST, removing the nRegions - 1 heaviest edges (earlier met
+ * first among equals); the label image's maxValue is the number of regions,
+ * which is nRegions for a connected tree with enough edges. */
+Graph *ifThresholdMST_nRegions(Graph *tree, int nRegions);
+/* Keeps the forest edges (iftPrimGraph/iftGraph features) whose cost is at
+ * most threshold x 1000 (prints "threshold is %d"): a new graph with the kept
+ * edges and a label image renumbered 1, 2, ... in raster order. */
+Graph *ifThresholdGraph(Graph *forest, double threshold);
+/* Merges the vertices of equal feature 0: a new graph of the labels, with a
+ * directed weight-0 edge for every edge of g between different labels. */
+Graph *ifColapseGraph(Graph *g);
+/* sqrt((sum of squared feature differences) div nFeatures), truncated. */
+int ifGraphEuclideanDistance(Graph *g, int u, int v);
+/* The smaller feature 0 of u and v. */
+int ifGraphMinDistance(Graph *g, int u, int v);
+/* Feature 0 of v. */
+int ifGraphWatershedDistance(Graph *g, int u, int v);
 
 /* ---- Euclidean distance transform and skeleton IFTs ------------------------ */
 

@@ -4,13 +4,16 @@
 //
 // Everything that comes from a file is checked before it is used: the header
 // fields, the image size and every value of a text body. Any failure prints a
-// message naming the file and ends the program with status 1.
+// message naming the file and ends the program with status 1. The open file,
+// the image being read and the raster are held by owners, so a failure caught
+// by pxCatchFatal releases them all on the way out.
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include <sys/stat.h>
@@ -24,6 +27,16 @@ constexpr int kMaxSample16 = 65535;   // largest two-byte sample
 constexpr int kMaxSample8 = 255;      // largest one-byte sample
 constexpr size_t kIoChunk = 1 << 16;  // bytes per buffered read
 constexpr size_t kTextChunk = 1 << 20; // bytes of P2 text formatted per write
+
+struct FileCloser {
+    void operator()(FILE *f) const { std::fclose(f); }
+};
+using FileHandle = std::unique_ptr<FILE, FileCloser>;
+
+struct ImageReleaser {
+    void operator()(Image *img) const { pxReleaseImage(&img); }
+};
+using OwnedImage = std::unique_ptr<Image, ImageReleaser>;
 
 inline bool isWhite(int c)
 {
@@ -154,27 +167,23 @@ void readMagic(ByteReader &in, char *word, size_t size)
     }
 }
 
-[[noreturn]] void failHeader(const char *name, FILE *f, const char *reason)
+[[noreturn]] void failHeader(const char *name, const char *reason)
 {
-    std::fclose(f);
     px::fatal(PX_FATAL_FILE, "invalid header in file %s: %s\n", name, reason);
 }
 
-[[noreturn]] void failShortRead(const char *name, FILE *f, Image *img, long long expected,
-                                long long got)
+[[noreturn]] void failShortRead(const char *name, long long expected, long long got)
 {
-    std::fclose(f);
-    pxReleaseImage(&img);
     px::fatal(PX_FATAL_FILE, "error reading file %s; expecting %lld pixels, read %lld\n", name,
               expected, got);
 }
 
-void checkField(Field r, const char *name, FILE *f, const char *missing, const char *notNumber,
+void checkField(Field r, const char *name, const char *missing, const char *notNumber,
                 const char *outOfRange)
 {
-    if (r == Field::Missing) failHeader(name, f, missing);
-    if (r == Field::NotNumber) failHeader(name, f, notNumber);
-    if (r == Field::OutOfRange) failHeader(name, f, outOfRange);
+    if (r == Field::Missing) failHeader(name, missing);
+    if (r == Field::NotNumber) failHeader(name, notNumber);
+    if (r == Field::OutOfRange) failHeader(name, outOfRange);
 }
 
 // One P2 value: optional sign and digits, then white space or the end of the
@@ -201,12 +210,12 @@ inline bool readTextValue(ByteReader &in, int &value)
     return true;
 }
 
-void readTextBody(const char *name, FILE *f, ByteReader &in, Image *img)
+void readTextBody(const char *name, ByteReader &in, Image *img)
 {
     int *band = img->bands[0];
     int top = img->maxValue;
     for (int p = 0; p < img->npixels; ++p) {
-        if (!readTextValue(in, band[p])) failShortRead(name, f, img, img->npixels, p);
+        if (!readTextValue(in, band[p])) failShortRead(name, img->npixels, p);
         if (band[p] > top) top = band[p];
     }
     img->maxValue = top;
@@ -214,23 +223,18 @@ void readTextBody(const char *name, FILE *f, ByteReader &in, Image *img)
 
 // Binary raster of nbands interleaved samples per pixel, one byte each up to a
 // maximum of 255, two big-endian bytes above.
-void readBinaryBody(const char *name, FILE *f, ByteReader &in, Image *img, bool wide)
+void readBinaryBody(const char *name, ByteReader &in, Image *img, bool wide)
 {
     const size_t samples = static_cast<size_t>(img->npixels) * img->nbands;
     const size_t bytesPerSample = wide ? 2 : 1;
     const size_t bytes = samples * bytesPerSample;
-    unsigned char *raster = static_cast<unsigned char *>(std::malloc(bytes));
-    if (!raster) {
-        std::fclose(f);
-        pxReleaseImage(&img);
-        px::fatal(PX_FATAL_MEMORY, "could not allocate memory!\n");
-    }
+    std::unique_ptr<unsigned char, decltype(&std::free)> block(
+        static_cast<unsigned char *>(std::malloc(bytes)), &std::free);
+    unsigned char *raster = block.get();
+    if (!raster) px::fatal(PX_FATAL_MEMORY, "could not allocate memory!\n");
     size_t got = in.readBlock(raster, bytes);
-    if (got < bytes) {
-        std::free(raster);
-        failShortRead(name, f, img, static_cast<long long>(samples),
-                      static_cast<long long>(got / bytesPerSample));
-    }
+    if (got < bytes)
+        failShortRead(name, static_cast<long long>(samples), static_cast<long long>(got / bytesPerSample));
     const int nb = img->nbands;
     int top = img->maxValue;
     for (int b = 0; b < nb; ++b) {
@@ -244,14 +248,12 @@ void readBinaryBody(const char *name, FILE *f, ByteReader &in, Image *img, bool 
         }
     }
     img->maxValue = top;
-    std::free(raster);
 }
 
 // ---- writing ----------------------------------------------------------------
 
-[[noreturn]] void failWrite(const char *name, FILE *f)
+[[noreturn]] void failWrite(const char *name)
 {
-    std::fclose(f);
     px::fatal(PX_FATAL_FILE, "error writing image %s\n", name);
 }
 
@@ -294,11 +296,11 @@ void writeText(const char *name, FILE *f, Image *img)
         len += formatField(text.data() + len, band[p]);
         if ((p + 1) % kValuesPerLine == 0) text[len++] = '\n';
         if (len >= kTextChunk) {
-            if (std::fwrite(text.data(), 1, len, f) != len) failWrite(name, f);
+            if (std::fwrite(text.data(), 1, len, f) != len) failWrite(name);
             len = 0;
         }
     }
-    if (len && std::fwrite(text.data(), 1, len, f) != len) failWrite(name, f);
+    if (len && std::fwrite(text.data(), 1, len, f) != len) failWrite(name);
 }
 
 // P5 or P6 from the first nbands bands; 8-bit samples keep the low 8 bits of
@@ -321,11 +323,10 @@ void writeBinary(const char *name, FILE *f, Image *img, int nbands, bool wide)
                  headerMax);
     const size_t bytesPerSample = wide ? 2 : 1;
     const size_t bytes = static_cast<size_t>(npixels) * nbands * bytesPerSample;
-    unsigned char *raster = static_cast<unsigned char *>(std::malloc(bytes));
-    if (!raster) {
-        std::fclose(f);
-        px::fatal(PX_FATAL_MEMORY, "could not allocate memory!\n");
-    }
+    std::unique_ptr<unsigned char, decltype(&std::free)> block(
+        static_cast<unsigned char *>(std::malloc(bytes)), &std::free);
+    unsigned char *raster = block.get();
+    if (!raster) px::fatal(PX_FATAL_MEMORY, "could not allocate memory!\n");
     const size_t stride = nbands * bytesPerSample;
     for (int b = 0; b < nbands; ++b) {
         const int *band = img->bands[b];
@@ -341,9 +342,7 @@ void writeBinary(const char *name, FILE *f, Image *img, int nbands, bool wide)
                 d[0] = static_cast<unsigned char>(band[p] & 0xff);
         }
     }
-    size_t written = std::fwrite(raster, 1, bytes, f);
-    std::free(raster);
-    if (written != bytes) failWrite(name, f);
+    if (std::fwrite(raster, 1, bytes, f) != bytes) failWrite(name);
 }
 
 } // namespace
@@ -352,34 +351,31 @@ extern "C" {
 
 int pxReadImage(const char *name, Image **out)
 {
-    FILE *f = std::fopen(name, "rb");
-    if (!f) {
+    FileHandle file(std::fopen(name, "rb"));
+    if (!file) {
         px::fatal(PX_FATAL_FILE, "could not open file %s\n", name);
     }
-    ByteReader in(f);
+    ByteReader in(file.get());
     char magic[64];
     readMagic(in, magic, sizeof magic);
     int format = 0;
     if (std::strcmp(magic, "P2") == 0) format = 2;
     else if (std::strcmp(magic, "P5") == 0) format = 5;
     else if (std::strcmp(magic, "P6") == 0) format = 6;
-    else {
-        std::fclose(f);
-        px::fatal(PX_FATAL_FILE, "unknown file format; trying to read %s\n", magic);
-    }
+    else px::fatal(PX_FATAL_FILE, "unknown file format; trying to read %s\n", magic);
 
     int ncols = 0, nrows = 0, maxval = 0;
-    checkField(readHeaderInt(in, ncols), name, f, "missing width", "non-numeric width",
+    checkField(readHeaderInt(in, ncols), name, "missing width", "non-numeric width",
                "image too large");
-    if (ncols < 1) failHeader(name, f, "width below 1");
-    checkField(readHeaderInt(in, nrows), name, f, "missing height", "non-numeric height",
+    if (ncols < 1) failHeader(name, "width below 1");
+    checkField(readHeaderInt(in, nrows), name, "missing height", "non-numeric height",
                "image too large");
-    if (nrows < 1) failHeader(name, f, "height below 1");
-    if (static_cast<long long>(ncols) * nrows > INT_MAX) failHeader(name, f, "image too large");
-    checkField(readHeaderInt(in, maxval), name, f, "missing maximum value",
+    if (nrows < 1) failHeader(name, "height below 1");
+    if (static_cast<long long>(ncols) * nrows > INT_MAX) failHeader(name, "image too large");
+    checkField(readHeaderInt(in, maxval), name, "missing maximum value",
                "non-numeric maximum value", "maximum value out of range");
     if (format == 2 ? maxval < 0 : (maxval < 1 || maxval > kMaxSample16))
-        failHeader(name, f, "maximum value out of range");
+        failHeader(name, "maximum value out of range");
 
     // Exactly one white-space character ends the header; a comment right after
     // the maximum ends with its newline, which is that character.
@@ -406,29 +402,29 @@ int pxReadImage(const char *name, Image **out)
             int value = 0;
             long long read = 0;
             while (read < npixels && readTextValue(in, value)) ++read;
-            failShortRead(name, f, nullptr, npixels, read);
+            failShortRead(name, npixels, read);
         }
         const long long bytesPerSample = wide ? 2 : 1;
         if (format != 2 && left < npixels * nbands * bytesPerSample)
-            failShortRead(name, f, nullptr, npixels * nbands, left / bytesPerSample);
+            failShortRead(name, npixels * nbands, left / bytesPerSample);
     }
-    Image *img = pxCreateImage(nbands, type, ncols, nrows);
-    if (!img) failHeader(name, f, "image too large");
+    OwnedImage img(pxCreateImage(nbands, type, ncols, nrows));
+    if (!img) failHeader(name, "image too large");
     img->maxValue = maxval;
-    if (format == 2) readTextBody(name, f, in, img);
-    else readBinaryBody(name, f, in, img, wide);
+    if (format == 2) readTextBody(name, in, img.get());
+    else readBinaryBody(name, in, img.get(), wide);
 
-    std::fclose(f);
-    *out = img;
+    *out = img.release();
     return type;
 }
 
 void pxSaveImage(const char *name, Image *img)
 {
-    FILE *f = std::fopen(name, "wb");
-    if (!f) {
+    FileHandle file(std::fopen(name, "wb"));
+    if (!file) {
         px::fatal(PX_FATAL_FILE, "could not open file %s for writing\n", name);
     }
+    FILE *f = file.get();
     switch (img->type) {
     case PX_GREY8: writeBinary(name, f, img, 1, false); break;
     case PX_GREY_INT: writeText(name, f, img); break;
@@ -437,11 +433,11 @@ void pxSaveImage(const char *name, Image *img)
     case PX_COLOR16: writeBinary(name, f, img, 3, true); break;
     default:
         std::fputs("Could not write image. Unknown type.", stderr);
-        std::fclose(f);
         return;
     }
+    // The close flushes the last buffer, so its failure is a failed write too.
     bool failed = std::ferror(f) != 0;
-    if (std::fclose(f) != 0) failed = true;
+    if (std::fclose(file.release()) != 0) failed = true;
     if (failed) {
         px::fatal(PX_FATAL_FILE, "error writing image %s\n", name);
     }

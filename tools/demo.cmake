@@ -26,10 +26,15 @@ run_step(${OUT}/domes ${SIEVE} ${DATA}/coins.pgm ${DATA}/coins.pgm 1 1 maxima.tx
 run_step(${OUT}/domes ${OVERLAY} changes ${DATA}/coins.pgm filtered.pgm changes.ppm)
 run_step(${OUT}/domes ${OVERLAY} borders ${DATA}/coins.pgm labels.pgm borders.ppm)
 
-message(STATUS "Results:")
+# The picture to open first: the coins, the cut result with what it visibly
+# removed in red, and each seed's zone in a colour of its own with the seeds.
+run_step(${OUT}/domes ${OVERLAY} panels ${DATA}/coins.pgm filtered.pgm labels.pgm ${OUT}/overview.ppm maxima.txt)
+
+message(STATUS "Results (open overview.ppm first):")
+message(STATUS "  ${OUT}/overview.ppm        input | domes cut, visible changes in red | seeds' zones and borders")
 message(STATUS "  ${OUT}/fill/filtered.pgm   coins with their dark holes filled from the frame")
 message(STATUS "  ${OUT}/domes/maxima.txt    seeds: regional maxima of coins in [230, 255]")
 message(STATUS "  ${OUT}/domes/filtered.pgm  coins with every dome that holds no seed cut off")
-message(STATUS "  ${OUT}/domes/changes.ppm   the pixels the cut changed, in red over the image")
+message(STATUS "  ${OUT}/domes/changes.ppm   the pixels the cut visibly changed, in red")
 message(STATUS "  ${OUT}/domes/labels.pgm    which seed conquered each pixel")
 message(STATUS "  ${OUT}/domes/borders.ppm   the borders between the seeds' zones, in red")

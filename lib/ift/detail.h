@@ -1,10 +1,12 @@
 #pragma once
 // Private helpers of the IFT engine shared between its source files.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <vector>
 
 #include "../ift.h"
@@ -137,5 +139,145 @@ private:
     std::vector<int> first_, last_;
     std::vector<Link> link_;
 };
+
+// Bucket numbers for a circular queue of maxcost + 1 buckets in which only
+// the keys given (each already reduced into 0 .. maxcost) can ever be used.
+// When that queue would far outnumber the keys, the used keys are numbered in
+// increasing order instead: the cursor meets the non-empty buckets in the same
+// circular order, so the serving order is unchanged, and a claimed maxValue in
+// the billions does not cost a bucket per level.
+class QueueKeys {
+public:
+    // nkeys: maxcost + 1; npixels: the elements queued. forEachKey(add) calls
+    // add(key) for every key that can be used (any order, repeats allowed); it
+    // runs only when the used keys are numbered.
+    template <class ForEachKey>
+    QueueKeys(long long nkeys, long long npixels, ForEachKey forEachKey)
+    {
+        constexpr long long DENSE_LIMIT = 1 << 20;
+        if (nkeys <= std::max(DENSE_LIMIT, 2 * npixels) && nkeys <= 2147483647LL) {
+            count_ = static_cast<int>(nkeys < 1 ? 1 : nkeys);
+            return;
+        }
+        try {
+            forEachKey([this](int key) { used_.push_back(key); });
+        } catch (const std::exception &) {
+            px::dieOutOfMemory();
+        }
+        std::sort(used_.begin(), used_.end());
+        used_.erase(std::unique(used_.begin(), used_.end()), used_.end());
+        count_ = used_.empty() ? 1 : static_cast<int>(used_.size());
+        sparse_ = true;
+    }
+    int count() const { return count_; }
+    int bucket(int key) const
+    {
+        if (!sparse_) return key;
+        if (used_.empty()) return 0;
+        // A key that was not listed takes the next used one (circularly), so
+        // the bucket stays inside the queue.
+        std::size_t i = static_cast<std::size_t>(std::lower_bound(used_.begin(), used_.end(), key) - used_.begin());
+        return i == used_.size() ? 0 : static_cast<int>(i);
+    }
+
+private:
+    int count_ = 1;
+    bool sparse_ = false;
+    std::vector<int> used_;
+};
+
+// Owners of a heap seed set (arrays and record) and of an image, for working
+// memory that a fatal error may unwind through.
+struct RootsDeleter {
+    void operator()(Roots *r) const
+    {
+        ifReleaseRoots(r);
+        std::free(r);
+    }
+};
+using RootsOwner = std::unique_ptr<Roots, RootsDeleter>;
+
+struct ImageDeleter {
+    void operator()(Image *img) const { pxReleaseImage(&img); }
+};
+using ImageOwner = std::unique_ptr<Image, ImageDeleter>;
+
+// The public bucket queue, released however the scope is left (a fatal
+// error inside pxCatchFatal unwinds through it).
+struct OwnedQueue {
+    struct Arrays {
+        QueueBuckets Q{};
+        QueueElements A{};
+        ~Arrays() { releaseQueue(&Q, &A); }
+    } q;
+    OwnedQueue(int nbuckets, int nelems) { initQueue(&q.Q, nbuckets, &q.A, nelems); }
+    QueueBuckets *Q() { return &q.Q; }
+    QueueElements *A() { return &q.A; }
+};
+
+// maxcost + 1, the size of a circular queue keyed by costs in 0 .. maxcost,
+// kept at least 1 and without overflow.
+inline long long queueSpan(int maxcost)
+{
+    long long n = static_cast<long long>(maxcost) + 1;
+    return n < 1 ? 1 : n;
+}
+
+// The true (non-negative) residue of key modulo span: a cost outside
+// 0 .. maxcost still names a bucket of the queue.
+inline int wrapKey(long long key, long long span)
+{
+    long long r = key % span;
+    return static_cast<int>(r < 0 ? r + span : r);
+}
+
+} // namespace ift_detail
+
+namespace ift_detail {
+
+// Owners for the C records of the region operations, so that a fatal error
+// raised while they are alive (inside pxCatchFatal) releases them.
+struct UnionFindOwner {
+    UnionFind uf;
+    UnionFindOwner(int nElements) { ufStartUnionFind(&uf, nElements, 0); }
+    ~UnionFindOwner() { ufReleaseUnionFind(&uf); }
+    UnionFindOwner(const UnionFindOwner &) = delete;
+    UnionFindOwner &operator=(const UnionFindOwner &) = delete;
+    int find(int x) { return ufFindSet(&uf, x); }
+    void link(int x, int y) { ufLink(&uf, x, y); }
+};
+
+struct GraphOwner {
+    Graph *g;
+    explicit GraphOwner(Graph *graph) : g(graph) {}
+    ~GraphOwner() { destroyGraph(&g); }
+    GraphOwner(const GraphOwner &) = delete;
+    GraphOwner &operator=(const GraphOwner &) = delete;
+    Graph *release()
+    {
+        Graph *r = g;
+        g = nullptr;
+        return r;
+    }
+};
+
+struct ImageOwner {
+    Image *img;
+    explicit ImageOwner(Image *image) : img(image) {}
+    ~ImageOwner() { pxReleaseImage(&img); }
+    ImageOwner(const ImageOwner &) = delete;
+    ImageOwner &operator=(const ImageOwner &) = delete;
+    Image *release()
+    {
+        Image *r = img;
+        img = nullptr;
+        return r;
+    }
+};
+
+// Band 0 of the graph's label image, after checking that the graph has one
+// and that every label names one of its `nVertices` vertices (a region
+// operation indexes its per-vertex arrays with them).
+const int *checkedLabels(const Graph *g, int nVertices, const char *who);
 
 } // namespace ift_detail

@@ -3,13 +3,16 @@
 //
 // A roots file holds the seed count and then "x y label" per seed. The reader
 // checks every number against the image it maps the seeds through, so a seed
-// set it returns can be handed to any IFT without further checks.
+// set it returns can be handed to any IFT without further checks. The open
+// file and the seeds read so far are held by owners, so a failure caught by
+// pxCatchFatal releases them on the way out.
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -18,19 +21,25 @@
 
 namespace {
 
-int *zeroedInts(int n)
+struct FileCloser {
+    void operator()(FILE *f) const { std::fclose(f); }
+};
+using FileHandle = std::unique_ptr<FILE, FileCloser>;
+
+int *zeroedIntsOrNull(int n)
 {
-    int *a = static_cast<int *>(std::calloc(n > 0 ? static_cast<size_t>(n) : 1, sizeof(int)));
-    if (!a) px::dieOutOfMemory();
-    return a;
+    return static_cast<int *>(std::calloc(n > 0 ? static_cast<size_t>(n) : 1, sizeof(int)));
 }
 
+// A record from calloc with its arrays; nothing is left allocated when the
+// memory runs out half way.
 Roots *newRootsRecord(int n)
 {
-    Roots *r = static_cast<Roots *>(std::calloc(1, sizeof(Roots)));
+    std::unique_ptr<Roots, decltype(&std::free)> r(
+        static_cast<Roots *>(std::calloc(1, sizeof(Roots))), &std::free);
     if (!r) px::dieOutOfMemory();
-    ifAllocateRoots(r, n);
-    return r;
+    ifAllocateRoots(r.get(), n);
+    return r.release();
 }
 
 [[noreturn]] void failRootsWrite(const char *name)
@@ -127,10 +136,17 @@ extern "C" {
 
 void ifAllocateRoots(Roots *roots, int n)
 {
+    int *pixel = zeroedIntsOrNull(n), *label = zeroedIntsOrNull(n), *cost = zeroedIntsOrNull(n);
+    if (!pixel || !label || !cost) {
+        std::free(pixel);
+        std::free(label);
+        std::free(cost);
+        px::dieOutOfMemory();
+    }
     roots->count = n;
-    roots->pixel = zeroedInts(n);
-    roots->label = zeroedInts(n);
-    roots->cost = zeroedInts(n);
+    roots->pixel = pixel;
+    roots->label = label;
+    roots->cost = cost;
 }
 
 void ifReleaseRoots(Roots *roots)
@@ -164,14 +180,14 @@ void ifSaveRoots2(const char *name, Image *img, ContourRoots *roots)
 
 Roots *ifReadRoots(const char *name, Image *img)
 {
-    FILE *f = std::fopen(name, "r");
-    if (!f) {
+    FileHandle file(std::fopen(name, "r"));
+    if (!file) {
         px::fatal(PX_FATAL_FILE, "Could not open file %s for reading\n", name);
     }
+    FILE *f = file.get();
     int count = 0;
     if (!readInt(f, count) || count <= 0) {
         std::fprintf(stderr, "invalid number of roots in file %s\n", name);
-        std::fclose(f);
         return nullptr;
     }
     Roots *roots = nullptr;
@@ -186,7 +202,7 @@ Roots *ifReadRoots(const char *name, Image *img)
             std::memcpy(roots->label, label.data(), label.size() * sizeof(int));
         }
     }
-    std::fclose(f);
+    file.reset();
     if (error == SeedError::Unreadable) {
         px::fatal(PX_FATAL_FILE, "error reading seed %d from file %s\n", failedSeed, name);
     }

@@ -3,6 +3,7 @@
 
 #include "common.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -19,27 +20,52 @@ ImagePtr newImage(int nbands, int type, int ncols, int nrows)
 
 namespace {
 
+// Converts one row of n values of T, `step` bytes apart, to ints; false when
+// a value does not fit an int. Rows of adjacent values get their own loop,
+// which the compiler vectorises.
+template <class T>
+bool convertRow(const char *row, py::ssize_t step, int n, int *dst)
+{
+    constexpr bool wide = sizeof(T) > 4 || (sizeof(T) == 4 && !std::is_signed_v<T>);
+    bool fits = true;
+    auto one = [&](const char *at, int x) {
+        T v;
+        std::memcpy(&v, at, sizeof v);
+        if constexpr (wide) {
+            if constexpr (std::is_signed_v<T>) fits &= v >= static_cast<T>(INT_MIN) && v <= static_cast<T>(INT_MAX);
+            else fits &= v <= static_cast<T>(INT_MAX);
+        }
+        dst[x] = static_cast<int>(v);
+    };
+    if (step == static_cast<py::ssize_t>(sizeof(T))) {
+        for (int x = 0; x < n; ++x) one(row + static_cast<std::size_t>(x) * sizeof(T), x);
+    } else {
+        for (int x = 0; x < n; ++x) one(row + x * step, x);
+    }
+    return fits;
+}
+
 // Copies element (y, x, b) of a strided array of T into band b, pixel
 // x + y * ncols; false when a value does not fit an int.
 template <class T>
 bool copyIn(const char *data, const py::ssize_t *strides, Image *img)
 {
     bool fits = true;
-    for (int b = 0; b < img->nbands; ++b) {
-        int *dst = img->bands[b];
-        for (int y = 0; y < img->nrows; ++y) {
-            const char *row = data + y * strides[0] + b * strides[2];
-            for (int x = 0; x < img->ncols; ++x) {
-                T v;
-                std::memcpy(&v, row + x * strides[1], sizeof v);
-                if constexpr (sizeof(T) > 4 || (sizeof(T) == 4 && !std::is_signed_v<T>)) {
-                    if (v > static_cast<T>(INT_MAX) || (std::is_signed_v<T> && v < static_cast<T>(INT_MIN))) fits = false;
-                }
-                dst[x + y * img->ncols] = static_cast<int>(v);
-            }
-        }
-    }
+    for (int b = 0; b < img->nbands; ++b)
+        for (int y = 0; y < img->nrows; ++y)
+            fits &= convertRow<T>(data + y * strides[0] + b * strides[2], strides[1], img->ncols,
+                                  img->bands[b] + static_cast<std::size_t>(y) * img->ncols);
     return fits;
+}
+
+int largestOrZero(const Image *img)
+{
+    int top = 0;
+    for (int b = 0; b < img->nbands; ++b) {
+        const int *v = img->bands[b];
+        for (int p = 0; p < img->npixels; ++p) top = std::max(top, v[p]);
+    }
+    return top;
 }
 
 int typeFor(char kind, py::ssize_t itemsize, int nbands)
@@ -83,11 +109,7 @@ ImagePtr toImage(const py::array &a, const char *what)
         else if (kind == 'u' && size == 8) fits = copyIn<std::uint64_t>(data, strides, im);
         else if (kind == 'i' && size == 8) fits = copyIn<std::int64_t>(data, strides, im);
         else fits = false;
-        int top = 0;
-        for (int b = 0; b < im->nbands; ++b)
-            for (int p = 0; p < im->npixels; ++p)
-                if (im->bands[b][p] > top) top = im->bands[b][p];
-        im->maxValue = top;
+        im->maxValue = largestOrZero(im);
     }
     if (!fits)
         throw py::value_error(std::string(what) + " holds values outside the int32 range");

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support.h"
 
@@ -87,4 +91,60 @@ TEST(FatalErrorsDeathTest, UncaughtErrorsStillEndTheProgram)
             pxReadImage("/nonexistent/dir/x.pgm", &img);
         },
         testing::ExitedWithCode(1), "could not open file /nonexistent/dir/x.pgm");
+}
+
+namespace {
+
+int openDescriptors()
+{
+    int n = 0;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        (void)entry;
+        ++n;
+    }
+    return n;
+}
+
+struct RootsCall {
+    std::string path;
+    Image *img;
+};
+
+void readRootsGuarded(void *arg)
+{
+    auto *call = static_cast<RootsCall *>(arg);
+    Roots *roots = ifReadRoots(call->path.c_str(), call->img);
+    if (roots) ifReleaseRoots(roots);
+    std::free(roots);
+}
+
+} // namespace
+
+// A caught failure of either reader closes the file it had opened (and the
+// sanitizer build checks that no memory is left behind), whatever the failure.
+TEST(FatalErrors, CaughtReadErrorsCloseTheirFiles)
+{
+    TempDir dir;
+    ImagePtr img = makeImage(3, 2, {1, 2, 3, 4, 5, 6});
+    const std::vector<std::pair<std::string, std::string>> images = {
+        {"magic.pgm", "P7\n1 1\n1\n"},      {"header.pgm", "P5\n3 x\n255\n"},
+        {"text.pgm", "P2\n3 2\n9\n1 2 x\n"}, {"binary.ppm", "P6\n2 2\n255\nabc"},
+        {"huge.pgm", "P5\n60000 60000\n255\n\x01"}};
+    const std::vector<std::pair<std::string, std::string>> roots = {
+        {"word.txt", "3\n0 0 1\n1 y 2\n"},
+        {"outside.txt", "2\n0 0 1\n3 0 2\n"},
+        {"short.txt", "4\n0 0 1\n"}};
+    for (const auto &f : images) writeFile(dir.file(f.first), f.second);
+    for (const auto &f : roots) writeFile(dir.file(f.first), f.second);
+
+    const int before = openDescriptors();
+    std::string message;
+    for (int round = 0; round < 3; ++round) {
+        for (const auto &f : images) EXPECT_EQ(catchRead(dir.file(f.first), message), PX_FATAL_FILE) << f.first;
+        for (const auto &f : roots) {
+            RootsCall call{dir.file(f.first), img.get()};
+            EXPECT_EQ(pxCatchFatal(readRootsGuarded, &call, nullptr, 0), PX_FATAL_FILE) << f.first;
+        }
+    }
+    EXPECT_EQ(openDescriptors(), before);
 }
