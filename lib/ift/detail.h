@@ -261,19 +261,6 @@ struct GraphOwner {
     }
 };
 
-struct ImageOwner {
-    Image *img;
-    explicit ImageOwner(Image *image) : img(image) {}
-    ~ImageOwner() { pxReleaseImage(&img); }
-    ImageOwner(const ImageOwner &) = delete;
-    ImageOwner &operator=(const ImageOwner &) = delete;
-    Image *release()
-    {
-        Image *r = img;
-        img = nullptr;
-        return r;
-    }
-};
 
 // Band 0 of the graph's label image, after checking that the graph has one
 // and that every label names one of its `nVertices` vertices (a region

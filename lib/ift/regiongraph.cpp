@@ -186,16 +186,16 @@ Graph *ifEliminateSmallRegions(Graph *g, int maxArea, int maxDegree)
     }
 
     ImageOwner merged(px::newImage(labels->nbands, labels->type, labels->ncols, labels->nrows));
-    int *out = merged.img->bands[0];
+    int *out = merged.get()->bands[0];
     int top = 0;
     for (int p = 0; p < labels->npixels; ++p) {
         out[p] = uf.find(lab[p]);
         top = std::max(top, out[p]);
     }
-    merged.img->maxValue = top;
+    merged.get()->maxValue = top;
     // Regions numbered 1, 2, ... in raster order of their first pixel.
-    ifCorrectLabels(merged.img);
-    return ifMosaicToGraph(merged.img);
+    ifCorrectLabels(merged.get());
+    return ifMosaicToGraph(merged.get());
 }
 
 Graph *ifComputeArea(Graph *g)
@@ -351,13 +351,13 @@ Graph *ifCreateFeaturesGraph(Graph *g)
     if (nf <= 0 || nv <= 0) return copyOrNull(g, nf > 0 ? nf : 0);
     ImageOwner work(px::newImage(nf, PX_FEATURES, 1, nv));
     for (int b = 0; b < nf; ++b)
-        for (int v = 0; v < nv; ++v) work.img->bands[b][v] = g->vertices[v].features[b];
-    ImageOwner fv(ifCreateFeaturesVector(work.img));
-    if (!fv.img) px::fatalReported(PX_FATAL_MEMORY, "Could not allocate image!\n");
+        for (int v = 0; v < nv; ++v) work.get()->bands[b][v] = g->vertices[v].features[b];
+    ImageOwner fv(ifCreateFeaturesVector(work.get()));
+    if (!fv) px::fatalReported(PX_FATAL_MEMORY, "Could not allocate image!\n");
     Graph *base = copyOrNull(g, nf);
     if (!base) return nullptr;
     for (int b = 0; b < nf; ++b)
-        for (int v = 0; v < nv; ++v) base->vertices[v].features[b] = fv.img->bands[b][v];
+        for (int v = 0; v < nv; ++v) base->vertices[v].features[b] = fv.get()->bands[b][v];
     return base;
 }
 

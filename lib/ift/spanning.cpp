@@ -873,14 +873,14 @@ Graph *ifColapseGraph(Graph *g)
     const int *lab = checkedLabels(g, g->nVertices, "ifColapseGraph");
     const Image *labels = g->labelImage;
     ImageOwner merged(px::newImage(1, PX_GREY_INT, labels->ncols, labels->nrows));
-    int *out = merged.img->bands[0];
+    int *out = merged.get()->bands[0];
     int top = INT_MIN;
     for (int p = 0; p < labels->npixels; ++p) {
         out[p] = g->vertices[lab[p]].features[FEATURE_LABEL];
         top = std::max(top, out[p]);
     }
-    merged.img->maxValue = top;
-    GraphOwner result(createGraph(merged.img, 0));
+    merged.get()->maxValue = top;
+    GraphOwner result(createGraph(merged.get(), 0));
     if (!result.g) return nullptr;
     for (int j = 1; j < g->nVertices; ++j) {
         EdgeList *list = &g->vertices[j];
