@@ -19,7 +19,8 @@ from .ift import WEIGHTS, PATH_COSTS
 __all__ = ["Graph", "region_graph", "eliminate_small_regions", "region_areas", "region_volumes",
            "region_mean_colours", "normalize_features", "graph_gradient", "collapse_graph",
            "graph_mst", "graph_ift", "cut_tree", "cut_tree_regions", "cut_forest",
-           "mst", "mst_arc_weights", "cut_mst", "GRAPH_DISTANCES"]
+           "mst", "mst_arc_weights", "cut_mst", "GRAPH_DISTANCES",
+           "features_image", "region_mean_image", "normalize_bands"]
 
 GRAPH_DISTANCES = ("euclidean", "min", "watershed")
 
@@ -265,3 +266,28 @@ def cut_mst(costs, parents, fraction):
         raise ValueError("costs must fit in int32")
     return _foresting.mst_cut(np.ascontiguousarray(c, dtype=np.int32), np.ascontiguousarray(p, dtype=np.int32),
                               float(fraction))
+
+
+def features_image(graph):
+    """Every pixel of the graph's label image given its vertex's features:
+    int32 (rows, columns, features)."""
+    args = _graph_args(graph)
+    _labels_of(Graph(*args))
+    if args[2].shape[1] < 1:
+        raise ValueError("features_image needs a graph with features")
+    return _foresting.graph_features_image(*args)
+
+
+def region_mean_image(image, labels):
+    """Every pixel given the truncated mean of each band of image over its
+    label's region: int32, (rows, columns) or (rows, columns, bands)."""
+    a = integer_image(image, bands_ok=True)
+    lab = non_negative(integer_image(labels, "labels", colour=False), "labels")
+    same_size(a, lab, "image", "labels")
+    return _foresting.region_mean_image(a, lab)
+
+
+def normalize_bands(image):
+    """Every band mapped linearly onto 0 .. 1000 (a constant band onto 0):
+    int32 (rows, columns, bands)."""
+    return _foresting.features_vector(integer_image(image, bands_ok=True))

@@ -155,6 +155,26 @@ py::array mstThreshold(const IntArray &costs, const IntArray &parents, double fr
     return fromImage(labels.get(), 0, py::dtype::of<std::int32_t>());
 }
 
+// Band-wise means of image over each label of labels, as an image of image's bands.
+py::array regionMeanImage(const py::array &a, const py::array &labelArray)
+{
+    ImagePtr img = toImage(a, "image");
+    ImagePtr labels = toImage(labelArray, "labels");
+    ImagePtr out = newImage(img->nbands, PX_WORK, img->ncols, img->nrows);
+    guarded([&] { ifAverageColor(img.get(), out.get(), labels.get()); });
+    return fromImage(out.get(), img->nbands == 1 ? 0 : -1, py::dtype::of<std::int32_t>());
+}
+
+// Every band mapped onto 0 .. 1000, as (rows, columns, bands).
+py::array featuresVector(const py::array &a)
+{
+    ImagePtr img = toImage(a, "image");
+    ImagePtr out;
+    guarded([&] { out.reset(ifCreateFeaturesVector(img.get())); });
+    if (!out) throw std::bad_alloc();
+    return fromImage(out.get(), -1, py::dtype::of<std::int32_t>());
+}
+
 } // namespace
 
 void bind_graphs(py::module_ &m)
@@ -202,6 +222,15 @@ void bind_graphs(py::module_ &m)
     m.def("graph_cut_forest", [](GRAPH_ARGS, double threshold) {
         return onGraph(arcs, weights, features, labels, [&](Graph *g) { return ifThresholdGraph(g, threshold); });
     });
+    m.def("graph_features_image", [](GRAPH_ARGS) {
+        GraphPtr g = GRAPH_IN;
+        ImagePtr out;
+        guarded([&] { out.reset(ifAverageColorsGraphToImage(g.get(), PX_GREY_INT)); });
+        if (!out) throw std::bad_alloc();
+        return fromImage(out.get(), -1, py::dtype::of<std::int32_t>());
+    });
+    m.def("region_mean_image", &regionMeanImage);
+    m.def("features_vector", &featuresVector);
     m.def("mst", &prim);
     m.def("mst_arc_weights", &primWF);
     m.def("mst_cut", &mstThreshold);

@@ -33,6 +33,12 @@ def test_region_graph_and_features_follow_the_label_image(rng, coins):
     means = foresting.region_mean_colours(g, colour).features
     for v in range(n):
         np.testing.assert_array_equal(means[v], colour[labels == v].sum(axis=0) // (labels == v).sum())
+    np.testing.assert_array_equal(foresting.features_image(foresting.region_mean_colours(g, colour)),
+                                  means[labels])
+    np.testing.assert_array_equal(foresting.region_mean_image(colour, labels), means[labels])
+    span = colour.max(axis=(0, 1)) - colour.min(axis=(0, 1))
+    np.testing.assert_array_equal(foresting.normalize_bands(colour),
+                                  (colour.astype(np.int64) - colour.min(axis=(0, 1))) * 1000 // span)
     vol = foresting.region_volumes(g, a).features[:, 0]
     for v in range(n):
         assert vol[v] == (int(a.max()) - a[labels == v].astype(np.int64)).sum()
