@@ -16,7 +16,7 @@ Each operator family is one module whose public names are re-exported here
 import importlib as _importlib
 
 _FAMILIES = ("io", "seeds", "reconstruction", "ift", "labelling", "morphology", "pixelwise",
-             "distance", "fuzzy", "colour", "area")
+             "distance", "fuzzy", "colour", "area", "variants", "graphs")
 
 __all__ = []
 for _family in _FAMILIES:
