@@ -15,7 +15,7 @@ from ._checks import (as_seeds, connectivity_arg, grey_image, int_arg, non_negat
                       working_directory)
 
 __all__ = ["DistanceTransform", "distance_transform", "skeleton", "skeleton_reconstruction",
-           "contour_seeds", "ContourSeeds", "contour_following", "contour_propagation",
+           "inner_contour_seeds", "ContourSeeds", "contour_following", "contour_propagation",
            "euclidean_skeleton", "skeleton_ift", "euclidean_shortest_path", "histogram_by_skeleton"]
 
 
@@ -86,7 +86,7 @@ def skeleton_reconstruction(skel):
     return _foresting.skeleton_reconstruction(a)
 
 
-def contour_seeds(image):
+def inner_contour_seeds(image):
     """One seed per inner contour pixel of the binary `image`, in raster
     order, labelled with its breadth-first number along its contour (from 1,
     across contours), cost 0: a :class:`foresting.Seeds`. The library prints

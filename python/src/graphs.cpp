@@ -77,16 +77,6 @@ GraphDistanceFn distanceFor(const std::string &name)
     throw py::value_error("unknown graph distance '" + name + "'");
 }
 
-PathCostFn pathCostFor(const std::string &name)
-{
-    if (name == "max") return ifPathCostMax;
-    if (name == "min") return ifPathCostMin;
-    if (name == "sum") return ifPathCostSum;
-    if (name == "max_local") return ifPathCostMaxLocal;
-    if (name == "min_local") return ifPathCostMinLocal;
-    throw py::value_error("unknown path cost '" + name + "'");
-}
-
 // A graph operation of one graph in, one graph out.
 template <class F>
 py::tuple onGraph(GRAPH_ARGS, F &&fn)

@@ -11,25 +11,6 @@ namespace foresting {
 
 namespace {
 
-WeightFn weightFor(const std::string &name)
-{
-    if (name == "watershed") return ifWatershedMetric;
-    if (name == "euclidean") return ifEuclideanDistance;
-    if (name == "max") return ifMaxDistance;
-    if (name == "chamfer") return ifChanferDistance;
-    throw py::value_error("unknown weight '" + name + "'");
-}
-
-PathCostFn pathCostFor(const std::string &name)
-{
-    if (name == "max") return ifPathCostMax;
-    if (name == "min") return ifPathCostMin;
-    if (name == "sum") return ifPathCostSum;
-    if (name == "max_local") return ifPathCostMaxLocal;
-    if (name == "min_local") return ifPathCostMinLocal;
-    throw py::value_error("unknown path cost '" + name + "'");
-}
-
 // (labels, costs, predecessors) from the last three bands of a work image.
 py::tuple workOut(const Image *work)
 {

@@ -63,10 +63,10 @@ def test_skeleton_reconstruction_is_the_union_of_closed_discs(rng):
     np.testing.assert_array_equal(out, expected)
 
 
-def test_contour_seeds_are_the_inner_contour_in_raster_order():
+def test_inner_contour_seeds_are_the_inner_contour_in_raster_order():
     b = np.zeros((7, 9), np.uint8)
     b[2:5, 2:8] = 255
-    s = foresting.contour_seeds(b)
+    s = foresting.inner_contour_seeds(b)
     inner = b > 0
     inner[3, 3:7] = False
     np.testing.assert_array_equal(s.coords, np.argwhere(inner))
@@ -117,7 +117,7 @@ def test_histogram_by_skeleton_and_its_files(tmp_path, monkeypatch):
 def test_euclidean_skeleton_outputs_and_checks():
     b = np.zeros((9, 12), np.uint8)
     b[2:7, 1:11] = 255
-    seeds = foresting.contour_seeds(b)
+    seeds = foresting.inner_contour_seeds(b)
     labels, dist, preds, mask = foresting.euclidean_skeleton(b, seeds, error=1.0)
     assert labels.dtype == dist.dtype == np.int32 and mask.dtype == bool and preds.shape == b.shape + (2,)
     np.testing.assert_array_equal(dist[b == 0], 2**31 - 1)
@@ -136,7 +136,7 @@ def test_contour_following_and_propagation_agree_with_the_contour_seeds():
     np.testing.assert_array_equal(s.positions, np.arange(1, len(s.positions) + 1))
     assert set(s.contours) == {1, 2}
     np.testing.assert_array_equal(np.sort(s.coords.view("i4,i4"), axis=0),
-                                  np.sort(foresting.contour_seeds(b).coords.astype(np.int32).view("i4,i4"), axis=0))
+                                  np.sort(foresting.inner_contour_seeds(b).coords.astype(np.int32).view("i4,i4"), axis=0))
     seeds, positions, distances, preds, contours = foresting.contour_propagation(b)
     r, c = seeds.coords[:, 0], seeds.coords[:, 1]
     np.testing.assert_array_equal(positions[r, c], seeds.positions)

@@ -255,3 +255,14 @@ def test_calls_from_threads_agree(coins):
     assert len(errors) == 4
     for r in results:
         np.testing.assert_array_equal(r, expected)
+
+
+def test_no_two_families_export_the_same_name():
+    # The package re-exports every family's names at the top; a clash would
+    # silently hide one function behind another.
+    import importlib
+    owners = {}
+    for family in foresting._FAMILIES:
+        for name in importlib.import_module(f"foresting.{family}").__all__:
+            assert name not in owners, f"{name} exported by {owners[name]} and {family}"
+            owners[name] = family
