@@ -40,8 +40,8 @@
 // The window passes of the regional extrema are plain loops over int rows
 // that the compiler vectorises; on x86-64 Linux they are built a second time
 // for AVX2 (eight lanes and a native integer max), picked at load time when
-// the processor has it.
-#if defined(__x86_64__) && defined(__linux__) && defined(__has_attribute)
+// the processor has it. GCC only: clang does not clone function templates.
+#if defined(__x86_64__) && defined(__linux__) && !defined(__clang__) && defined(__has_attribute)
 #if __has_attribute(target_clones)
 #define WINDOW_PASS __attribute__((target_clones("avx2", "default")))
 #endif
