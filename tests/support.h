@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "ift.h"
@@ -238,6 +239,27 @@ int catchFatal(F &&f, std::string &message)
                             sizeof buf);
     message = buf;
     return kind;
+}
+
+// Owner of a graph, released with destroyGraph.
+struct GraphPtr {
+    Graph *g;
+    explicit GraphPtr(Graph *x) : g(x) {}
+    GraphPtr(const GraphPtr &) = delete;
+    GraphPtr &operator=(const GraphPtr &) = delete;
+    ~GraphPtr() { destroyGraph(&g); }
+    Graph *operator->() const { return g; }
+    Graph *get() const { return g; }
+};
+
+// The (vertex, weight) pairs of vertex v's edge list, in list order.
+using Edges = std::vector<std::pair<int, int>>;
+
+inline Edges edgesOf(Graph *g, int v)
+{
+    Edges out;
+    for (Edge *e = g->vertices[v].head; e; e = e->nextEdge) out.emplace_back(e->vertex, e->weight);
+    return out;
 }
 
 } // namespace testing_support

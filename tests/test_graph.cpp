@@ -10,16 +10,6 @@ using namespace testing_support;
 
 namespace {
 
-struct GraphPtr {
-    Graph *g;
-    explicit GraphPtr(Graph *x) : g(x) {}
-    GraphPtr(const GraphPtr &) = delete;
-    GraphPtr &operator=(const GraphPtr &) = delete;
-    ~GraphPtr() { destroyGraph(&g); }
-    Graph *operator->() const { return g; }
-    Graph *get() const { return g; }
-};
-
 // (vertex, weight) pairs of a list, walked through the public cursor.
 std::vector<std::pair<int, int>> edgesOf(EdgeList *list)
 {
@@ -31,7 +21,6 @@ std::vector<std::pair<int, int>> edgesOf(EdgeList *list)
     return out;
 }
 
-using Edges = std::vector<std::pair<int, int>>;
 
 } // namespace
 

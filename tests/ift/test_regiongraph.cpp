@@ -12,25 +12,6 @@ using namespace testing_support;
 
 namespace {
 
-struct GraphPtr {
-    Graph *g;
-    explicit GraphPtr(Graph *x) : g(x) {}
-    GraphPtr(const GraphPtr &) = delete;
-    GraphPtr &operator=(const GraphPtr &) = delete;
-    ~GraphPtr() { destroyGraph(&g); }
-    Graph *operator->() const { return g; }
-    Graph *get() const { return g; }
-};
-
-using Edges = std::vector<std::pair<int, int>>;
-
-Edges edgesOf(Graph *g, int v)
-{
-    Edges out;
-    for (Edge *e = g->vertices[v].head; e; e = e->nextEdge) out.emplace_back(e->vertex, e->weight);
-    return out;
-}
-
 // Every list of two graphs, in order.
 void expectSameEdges(Graph *a, Graph *b)
 {

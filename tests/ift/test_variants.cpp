@@ -272,11 +272,6 @@ ImagePtr randomMask(std::mt19937 &rng, int ncols, int nrows)
     return mask;
 }
 
-struct GraphPtr {
-    Graph *g;
-    ~GraphPtr() { destroyGraph(&g); }
-};
-
 } // namespace
 
 TEST(Variants, MatchThePlainVariantsOnRandomImages)
@@ -367,9 +362,9 @@ TEST(Variants, DynamicIftJoinsTwoSeedsOnAFlatImageOnce)
                                        {4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4}));
     SeedSet seeds({5, 9}, {1, 2}, {4, 4});
     ImagePtr work(pxCreateImage(4, PX_WORK, 5, 3));
-    GraphPtr g{iftDinamicNonNormalized(img.get(), img.get(), work.get(), pxNeighborhood4, ifWatershedMetric, 4,
+    GraphPtr g(iftDinamicNonNormalized(img.get(), img.get(), work.get(), pxNeighborhood4, ifWatershedMetric, 4,
                                        ifPathCostMax, seeds.get(), ifEdgeWeightArea, ifInitAreaData,
-                                       ifUpdateAreaData, 1)};
+                                       ifUpdateAreaData, 1));
     ASSERT_EQ(g.g->nVertices, 3);
     // Breadth first from 5 and 9: pixel 7 (label 1) is the first to meet a
     // finished pixel of the other region (8), when its region holds 5, 6, 10,
