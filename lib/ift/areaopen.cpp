@@ -192,6 +192,7 @@ void floodLevels(const Image *img, const GreyLevels &grey, const Roots *seeds, i
     // are ever touched.
     std::unique_ptr<std::uint32_t[]> waiting(new (std::nothrow) std::uint32_t[static_cast<std::size_t>(n)]);
     if (!waiting) px::dieOutOfMemory();
+    px::adviseHugePages(waiting.get(), static_cast<std::size_t>(n) * sizeof(std::uint32_t));
     LevelSet nonEmpty(nlevels);
     auto push = [&](int l, std::uint32_t pp) {
         if (top[l] == base[l]) nonEmpty.insert(l);
@@ -342,20 +343,17 @@ void floodLevels(const Image *img, const GreyLevels &grey, const Roots *seeds, i
     settle(whole);
     for (int t = whole.first; t; t = nextOpen[t]) leafLevel[t] = grey.value(whole.level);
 
-    // Leaves by pixel, against the seeds in raster order.
-    std::vector<std::uint64_t> byPixel = px::buffer<std::uint64_t>(static_cast<std::size_t>(leaves));
+    // Each leaf opened on a pixel of its maximum, and every pixel of a
+    // maximum is a seed: the waiting stacks, free now, map pixels to the seed
+    // on them (entries of other pixels are stale, hence the check).
+    for (int i = 0; i < seeds->count; ++i)
+        if (seeds->pixel[i] >= 0 && seeds->pixel[i] < n) waiting[seeds->pixel[i]] = static_cast<std::uint32_t>(i);
     for (int t = 1; t <= leaves; ++t) {
-        const std::uint64_t p = (leafStart[t] / stride - 1) * ncols + (leafStart[t] % stride - 1);
-        byPixel[t - 1] = p << 32 | static_cast<std::uint32_t>(t);
-    }
-    std::sort(byPixel.begin(), byPixel.end());
-    int i = 0;
-    for (std::uint64_t e : byPixel) {
-        const int p = static_cast<int>(e >> 32), t = static_cast<int>(e & UINT32_MAX);
-        while (i < seeds->count && seeds->pixel[i] < p) ++i;
-        PX_ASSERT(i < seeds->count && seeds->pixel[i] == p);
-        if (i < seeds->count && seeds->pixel[i] == p && seeds->label[i] >= 1 && seeds->label[i] <= k)
-            level[seeds->label[i]] = leafLevel[t];
+        const std::size_t p = (leafStart[t] / stride - 1) * ncols + (leafStart[t] % stride - 1);
+        const std::uint32_t i = waiting[p];
+        const bool found = i < static_cast<std::uint32_t>(seeds->count) && static_cast<std::size_t>(seeds->pixel[i]) == p;
+        PX_ASSERT(found);
+        if (found && seeds->label[i] >= 1 && seeds->label[i] <= k) level[seeds->label[i]] = leafLevel[t];
     }
 }
 

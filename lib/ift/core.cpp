@@ -176,6 +176,7 @@ std::unique_ptr<int[]> uninitialisedInts(std::size_t n, const char *which)
 {
     std::unique_ptr<int[]> p(new (std::nothrow) int[n > 0 ? n : 1]);
     if (!p) dieQueue(which);
+    px::adviseHugePages(p.get(), n * sizeof(int));
     return p;
 }
 
@@ -248,7 +249,6 @@ std::vector<int> enterSeeds(Roots *seeds, const Bands &r, int n)
 }
 
 using ift_detail::PixelQueue;
-using ift_detail::LargeBlock;
 
 // The smallest and largest of the band-0 values and of the costs of the
 // seeds inside the image (lo > hi when there are none).
@@ -464,20 +464,6 @@ private:
 // each waiting level may hold two partly used chunks.
 constexpr int MONOTONE_MAX_BUCKETS = 4096;
 
-// Predecessors live in the records only when the caller keeps them.
-template <bool KeepPred>
-struct Cell {
-    int value, cost, label, pred;
-    int &seedIndex() { return pred; }
-    void setPred(int p) { pred = p; }
-};
-template <>
-struct Cell<false> {
-    int value, cost, label;
-    int &seedIndex() { return label; }
-    void setPred(int) {}
-};
-
 // The common case, and the one sieve runs: keys are their own buckets (as
 // above) and the rule moves costs in the direction they are served (max
 // served increasing, min served decreasing, or their Local forms). Then
@@ -490,75 +476,92 @@ struct Cell<false> {
 // So every bucket holds its seeds (in seed order) followed by what was
 // appended to it, and nothing appended is ever unlinked again: the appended
 // part is a plain first-in first-out list, the seed part a run of the seed
-// array sorted by bucket, and a beaten seed is skipped there (its cost no
-// longer names that bucket). The done test before each arc and all per-pixel
+// array sorted by bucket, and a beaten seed is skipped there (it no longer
+// carries its seed mark). The done test before each arc and all per-pixel
 // queue state are redundant; the order, and so every result, is that of the
 // public queue.
+//
+// It also follows that an arc needs to know of its far end only whether it
+// is still unreached, a seed not yet beaten, or anything else (which no offer
+// can beat), and for the first two its value. So the cost band itself holds
+// one code per pixel while the forest grows: -1 - value while unreached
+// (values lie in 0 .. maxcost), the cost once an offer has been taken, and
+// for a seed not yet beaten a mark with both its value and its cost (each
+// below MONOTONE_MAX_BUCKETS). An arc reads one int, and the loop needs no
+// memory besides the results and the queue.
 template <class Dir, class Cost, bool KeepPred>
 void iftMonotone(Image *img, const Bands &r, const px::NeighbourTable &table, int maxcost,
                  Roots *seeds)
 {
     constexpr int NONE = -1;
+    constexpr int FIELD = 12, SEEDED = 1 << (2 * FIELD);
+    static_assert(MONOTONE_MAX_BUCKETS <= 1 << FIELD, "a seed's value and cost must fit its code");
+    auto seedCode = [](int value, int cost) { return SEEDED | value << FIELD | cost; };
+    auto costOf = [](int code) { return code >= SEEDED ? code & ((1 << FIELD) - 1) : code; };
     // How many places ahead of the pixel served the next ones are fetched.
     constexpr int PREFETCH_DISTANCE = 8;
     const int n = img->npixels, ncols = img->ncols;
     const int nbuckets = maxcost + 1;
     auto keyOf = [&](int c) { return static_cast<int>(Dir::key(maxcost, c)); };
 
-    // Everything an expansion reads or writes about a pixel, in one record:
-    // a far jump of the serving order then costs a line per row instead of a
-    // line per row and array. The result bands are written once, at the end.
-    using Record = Cell<KeepPred>;
-    LargeBlock block(sizeof(Record) * static_cast<std::size_t>(n > 0 ? n : 1));
-    Record *const cells = static_cast<Record *>(block.data());
-    {
-        const int *value = img->bands[0];
-        for (int p = 0; p < n; ++p) {
-            cells[p].value = value[p];
-            cells[p].cost = Dir::infinity;
-            cells[p].label = 0;
-            cells[p].setPred(p);
-        }
+    // The values are read while the result bands are written: a caller may
+    // hand the image's own band as one of them.
+    std::vector<int> valueCopy;
+    const int *value = img->bands[0];
+    if (value == r.cost || value == r.label || value == r.pred) {
+        valueCopy = px::buffer<int>(static_cast<std::size_t>(n));
+        std::copy(value, value + n, valueCopy.begin());
+        value = valueCopy.data();
+    }
+    int *const code = r.cost, *const label = r.label, *const pred = r.pred;
+    for (int p = 0; p < n; ++p) {
+        code[p] = -1 - value[p];
+        label[p] = 0;
+        if constexpr (KeepPred) pred[p] = p;
     }
     ChunkedBuckets buckets(nbuckets, n);
 
     // Seeds in array order; a pixel seeded again takes the later cost and
     // label and moves to the tail of its new bucket, which leaves it where its
     // last seed alone would have put it. Seeds outside the image are skipped.
-    // seedIndex (pred, or label when there is no pred) holds, for the moment,
-    // the index of the last seed on each pixel.
+    // label holds, for the moment, the index of the last seed on each pixel.
+    for (int i = 0; i < seeds->count; ++i) {
+        int p = seeds->pixel[i];
+        if (p >= 0 && p < n) label[p] = i;
+    }
+    // The seeds as (bucket, pixel), sorted by bucket and within one in queue
+    // order (a counting sort: the buckets are few).
+    auto lastSeed = [&](int i) {
+        const int p = seeds->pixel[i];
+        return p >= 0 && p < n && label[p] == i;
+    };
+    std::vector<int> firstOf = px::buffer<int>(static_cast<std::size_t>(nbuckets) + 1);
+    std::size_t nseeds = 0;
+    for (int i = 0; i < seeds->count; ++i)
+        if (lastSeed(i)) {
+            ++firstOf[static_cast<std::size_t>(keyOf(seeds->cost[i])) + 1];
+            ++nseeds;
+        }
+    for (int b = 0; b < nbuckets; ++b) firstOf[b + 1] += firstOf[b];
+    std::vector<std::pair<int, int>> seeded = px::buffer<std::pair<int, int>>(nseeds);
+    for (int i = 0; i < seeds->count; ++i)
+        if (lastSeed(i)) {
+            const int b = keyOf(seeds->cost[i]);
+            seeded[static_cast<std::size_t>(firstOf[b]++)] = {b, seeds->pixel[i]};
+        }
     for (int i = 0; i < seeds->count; ++i) {
         int p = seeds->pixel[i];
         if (p < 0 || p >= n) continue;
-        cells[p].cost = seeds->cost[i];
-        cells[p].seedIndex() = i;
+        label[p] = seeds->label[i];
+        code[p] = seedCode(value[p], seeds->cost[i]);
     }
-    // The seeds as (bucket, pixel), sorted by bucket and within one in queue order.
-    std::vector<std::pair<int, int>> seeded;
-    for (int i = 0; i < seeds->count; ++i) {
-        int p = seeds->pixel[i];
-        if (p >= 0 && p < n && cells[p].seedIndex() == i) seeded.emplace_back(keyOf(cells[p].cost), p);
-    }
-    for (const auto &s : seeded) {
-        cells[s.second].setPred(s.second);
-        cells[s.second].label = 0;
-    }
-    for (int i = 0; i < seeds->count; ++i) {
-        int p = seeds->pixel[i];
-        if (p >= 0 && p < n) cells[p].label = seeds->label[i];
-    }
-    std::stable_sort(seeded.begin(), seeded.end(),
-                     [](const std::pair<int, int> &a, const std::pair<int, int> &b) { return a.first < b.first; });
     std::size_t nextSeed = 0;
-    const std::size_t nseeds = seeded.size();
 
-    // One row of three records around a pixel that will be served soon (it
-    // may straddle two lines). Some equivalent spellings of this lose their
-    // prefetches under GCC 12: check the disassembly after changing it.
+    // One row of three codes around a pixel that will be served soon (it may
+    // straddle two lines).
     auto prefetchRow = [&](int e) {
-        const Record *c = cells + e;
-        __builtin_prefetch(c - 1, 1);
-        __builtin_prefetch(c + 1, 1);
+        __builtin_prefetch(code + e - 1, 1);
+        __builtin_prefetch(code + e + 1, 1);
     };
     int current = 0;
     // The next pixel in serving order, as isEmpty and removeQueue give it.
@@ -568,7 +571,7 @@ void iftMonotone(Image *img, const Bands &r, const px::NeighbourTable &table, in
         for (;;) {
             while (nextSeed < nseeds && seeded[nextSeed].first == b) {
                 int s = seeded[nextSeed++].second;
-                if (keyOf(cells[s].cost) != b) continue;  // beaten and moved on
+                if (code[s] < SEEDED) continue;  // beaten and moved on
                 current = b;
                 return s;
             }
@@ -579,6 +582,7 @@ void iftMonotone(Image *img, const Bands &r, const px::NeighbourTable &table, in
                     prefetchRow(e >= ncols ? e - ncols : e);
                     prefetchRow(e);
                     prefetchRow(e + ncols < n ? e + ncols : e);
+                    __builtin_prefetch(label + e);
                 }
                 current = b;
                 return buckets.pop(b);
@@ -590,24 +594,29 @@ void iftMonotone(Image *img, const Bands &r, const px::NeighbourTable &table, in
 
     const Neighbours neighbours(table, ncols, img->nrows);
     for (int p; (p = pop()) >= 0;) {
-        const int cp = cells[p].cost, lp = cells[p].label;
+        const int cp = costOf(code[p]), lp = label[p];
         neighbours.forEach(p, [&](int q) {
-            Record &cq = cells[q];
-            int c = Cost::apply(cp, cq.value);
-            if (!Dir::better(c, cq.cost)) return;
-            cq.cost = c;
-            cq.label = lp;
-            cq.setPred(p);
+            const int w = code[q];
+            int c;
+            if (w < 0) {
+                c = Cost::apply(cp, -1 - w);
+                if (!Dir::better(c, Dir::infinity)) return;  // a Local rule's refusal
+            } else {
+                if (w < SEEDED) return;
+                c = Cost::apply(cp, (w - SEEDED) >> FIELD);
+                if (!Dir::better(c, costOf(w))) return;
+            }
+            code[q] = c;
+            label[q] = lp;
+            if constexpr (KeepPred) pred[q] = p;
             buckets.push(keyOf(c), q);
         });
     }
 
     for (int p = 0; p < n; ++p) {
-        r.cost[p] = cells[p].cost;
-        r.label[p] = cells[p].label;
+        const int w = code[p];
+        code[p] = w < 0 ? Dir::infinity : costOf(w);
     }
-    if constexpr (KeepPred)
-        for (int p = 0; p < n; ++p) r.pred[p] = cells[p].pred;
 }
 
 // True when every value and seed cost lies in 0 .. maxcost. A maxcost of

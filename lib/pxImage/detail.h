@@ -34,12 +34,19 @@ bool catchingFatal();
 // errors do: the operators have no error codes to report it through.
 [[noreturn]] inline void dieOutOfMemory() { fatal(PX_FATAL_MEMORY, "Could not allocate memory!\n"); }
 
-// std::vector of n elements; an allocation failure ends the program.
+inline void adviseHugePages(void *start, std::size_t bytes);
+
+// std::vector of n elements; an allocation failure ends the program. A large
+// one is advised onto huge pages between its allocation and its filling.
 template <class T>
 std::vector<T> buffer(std::size_t n, const T &value = T())
 {
     try {
-        return std::vector<T>(n, value);
+        std::vector<T> v;
+        v.reserve(n);
+        adviseHugePages(v.data(), n * sizeof(T));
+        v.assign(n, value);
+        return v;
     } catch (const std::bad_alloc &) {
         dieOutOfMemory();
     } catch (const std::length_error &) {

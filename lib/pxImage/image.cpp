@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "../pxImage.h"
+#include "detail.h"
 
 namespace {
 
@@ -64,6 +65,9 @@ Image *pxCreateImage(int nbands, int type, int ncols, int nrows)
             freeImageParts(img);
             return nullptr;
         }
+        // A large band comes fresh from the system, still untouched: on huge
+        // pages its first writes fault once per 2 MiB instead of per 4 KiB.
+        px::adviseHugePages(img->bands[b], static_cast<size_t>(npixels) * sizeof(int));
     }
     int offset = 0;
     for (int y = 0; y < nrows; ++y, offset += ncols) img->rowOffset[y] = offset;
