@@ -1,15 +1,155 @@
 // Region adjacency graphs with singly linked edge lists. Lists are short (the
 // regions a region touches), so the duplicate rule is a scan of the list.
 
+#include <atomic>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <vector>
+
+#include <sys/mman.h>
 
 #include "graph.h"
 #include "pxImage/detail.h"
 
 namespace {
+
+// Edge nodes come from 2 MiB slabs instead of one malloc each: a region graph
+// of a textured image has millions of them, and a call per node, on fresh
+// small pages, cost more than building the graph. The slabs lie in one range
+// of address space reserved at first use (no memory is committed until a
+// slab is touched), so a node's origin is a range test: a node that did not
+// come from here (a caller's own, or one made after the range ran out) goes
+// back to free().
+//
+// A thread takes nodes from its own slab in order, without locking. Each
+// slab counts its live nodes; while a thread still takes nodes from it the
+// count carries a large bias, settled when the thread moves on, so a slab
+// empties exactly once, when its last node is freed. Empty slabs are kept
+// for reuse (their pages stay mapped, so reuse costs no fresh page), beyond a
+// few of them their pages go back to the system.
+class EdgeSlabs {
+public:
+    static EdgeSlabs &instance()
+    {
+        // Never destroyed: nodes may be freed from static destructors and
+        // other threads' exits.
+        static EdgeSlabs *slabs = new EdgeSlabs;
+        return *slabs;
+    }
+
+    Edge *take()
+    {
+        thread_local Cursor cursor;
+        if (cursor.slab < 0 || cursor.used == NODES) {
+            cursor.retire();
+            cursor.slab = takeSlab();
+            cursor.used = 0;
+            if (cursor.slab < 0) return static_cast<Edge *>(std::malloc(sizeof(Edge)));
+        }
+        return reinterpret_cast<Edge *>(base_ + static_cast<std::size_t>(cursor.slab) * SLAB) + cursor.used++;
+    }
+
+    void give(Edge *e)
+    {
+        const auto *c = reinterpret_cast<const char *>(e);
+        if (!base_ || c < base_ || c >= base_ + RANGE) {
+            std::free(e);
+            return;
+        }
+        const auto s = static_cast<std::size_t>(c - base_) / SLAB;
+        if (live_[s].fetch_sub(1, std::memory_order_acq_rel) == 1) emptied(static_cast<int>(s));
+    }
+
+private:
+    static constexpr std::size_t SLAB = std::size_t(2) << 20;
+    static constexpr std::size_t NODES = SLAB / sizeof(Edge);
+    static constexpr std::size_t RANGE = std::size_t(16) << 30;
+    static constexpr std::size_t SLABS = RANGE / SLAB;
+    static constexpr std::int64_t OPEN = std::int64_t(1) << 40;  // bias of a slab being filled
+    static constexpr std::size_t KEEP = 32;                      // empty slabs kept with their pages
+
+    struct Cursor {
+        int slab = -1;
+        std::size_t used = 0;
+        // The thread is done with its slab: the bias gives way to the true count.
+        void retire()
+        {
+            if (slab < 0) return;
+            EdgeSlabs &pool = instance();
+            const std::int64_t settle = static_cast<std::int64_t>(used) - OPEN;
+            if (pool.live_[slab].fetch_add(settle, std::memory_order_acq_rel) + settle == 0) pool.emptied(slab);
+            slab = -1;
+        }
+        ~Cursor() { retire(); }
+    };
+
+    EdgeSlabs()
+    {
+        void *p = mmap(nullptr, RANGE + SLAB, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (p == MAP_FAILED) return;
+        live_.reset(new (std::nothrow) std::atomic<std::int64_t>[SLABS]);
+        if (!live_) {
+            munmap(p, RANGE + SLAB);
+            return;
+        }
+        const auto start = (reinterpret_cast<std::uintptr_t>(p) + SLAB - 1) / SLAB * SLAB;
+        base_ = reinterpret_cast<char *>(start);
+        madvise(base_, RANGE, MADV_HUGEPAGE);  // advice only
+    }
+
+    // A slab to fill, opened with the bias; -1 when the range is used up.
+    int takeSlab()
+    {
+        if (!base_) return -1;
+        std::lock_guard<std::mutex> lock(mutex_);
+        int s;
+        if (!kept_.empty()) {
+            s = kept_.back();
+            kept_.pop_back();
+        } else if (!released_.empty()) {
+            s = released_.back();
+            released_.pop_back();
+        } else if (fresh_ < SLABS) {
+            s = static_cast<int>(fresh_++);
+        } else {
+            return -1;
+        }
+        live_[s].store(OPEN, std::memory_order_relaxed);
+        return s;
+    }
+
+    void emptied(int s)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const bool keep = kept_.size() < KEEP;
+        if (!keep) madvise(base_ + static_cast<std::size_t>(s) * SLAB, SLAB, MADV_DONTNEED);
+        try {
+            (keep ? kept_ : released_).push_back(s);
+        } catch (const std::exception &) {
+            // Lost for reuse, and its pages are the process's until it ends
+            // when it was to be kept: nothing reads it again either way.
+        }
+    }
+
+    char *base_ = nullptr;
+    std::unique_ptr<std::atomic<std::int64_t>[]> live_;
+    std::mutex mutex_;
+    std::vector<int> kept_, released_;  // empty slabs, with their pages and without
+    std::size_t fresh_ = 0;
+};
+
+Edge *newEdge()
+{
+    Edge *e = EdgeSlabs::instance().take();
+    if (!e) px::dieOutOfMemory();
+    return e;
+}
+
+void freeEdge(Edge *e) { EdgeSlabs::instance().give(e); }
 
 void initList(EdgeList *list, int *features)
 {
@@ -24,7 +164,7 @@ void freeEdges(EdgeList *list)
 {
     for (Edge *e = list->head; e;) {
         Edge *next = e->nextEdge;
-        std::free(e);
+        freeEdge(e);
         e = next;
     }
     list->head = list->walk = nullptr;
@@ -171,8 +311,7 @@ void listInsertEdge(EdgeList *list, int vertex, int weight)
 {
     for (Edge *e = list->head; e; e = e->nextEdge)
         if (e->vertex == vertex) return;
-    auto *e = static_cast<Edge *>(std::malloc(sizeof(Edge)));
-    if (!e) px::dieOutOfMemory();
+    Edge *e = newEdge();
     e->vertex = vertex;
     e->weight = weight;
     e->nextEdge = list->head;
@@ -189,7 +328,7 @@ void listRemoveEdge(EdgeList *list, int vertex)
         if (e->vertex != vertex) continue;
         *link = e->nextEdge;
         if (list->walk == e) list->walk = e->nextEdge;
-        std::free(e);
+        freeEdge(e);
         --list->nEdges;
         return;
     }
