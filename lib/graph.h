@@ -9,6 +9,11 @@
 extern "C" {
 #endif
 
+/* An edge node. The library takes its nodes from blocks of its own, not one
+ * malloc each: release them through listRemoveEdge, removeEdge,
+ * removeDirectedEdge, listDestroy or destroyGraph, never with free(). A node a
+ * caller allocated with malloc and linked in is released with free() by those
+ * functions. */
 typedef struct Edge {
     int vertex;            /* the vertex this edge leads to */
     int weight;

@@ -29,7 +29,6 @@ using ift_detail::checkedLabels;
 using ift_detail::GraphOwner;
 using ift_detail::ImageOwner;
 using ift_detail::UnionFindOwner;
-using ift_detail::LargeBlock;
 
 namespace {
 
@@ -48,29 +47,27 @@ constexpr int FEATURE_LABEL = 0, FEATURE_COST = 1, FEATURE_PRED = 2, FOREST_FEAT
 // The bucket queue of the pixel trees. A pixel's priority only ever drops
 // (an offer is accepted when strictly lighter), so a pixel never comes back
 // to a bucket it has left: a move can leave the old entry where it is, to be
-// dropped when it comes out (its bucket is no longer the pixel's), and the
-// new one goes to the tail of its bucket, where the public queue's move puts
-// it. Buckets are then plain first-in first-out arrays and an offer touches
-// no other pixel's record. Each pixel's state and cost share one record. A
-// bit per bucket tells which hold entries; the search for the next pixel is
-// the circular one of isEmpty, from the cursor, and buckets holding only
-// dropped entries are passed as the empty buckets they stand for.
+// dropped when it comes out (its cost is no longer the pixel's), and the new
+// one goes to the tail of its bucket, where the public queue's move puts it.
+// Buckets are then plain first-in first-out arrays and an offer touches no
+// other pixel. A bit per bucket tells which hold entries; the search for the
+// next pixel is the circular one of isEmpty, from the cursor, and buckets
+// holding only dropped entries are passed as the empty buckets they stand
+// for.
+//
+// The queue keeps no record of its own: the cost band holds each pixel's
+// cost while it waits (INT_MAX before any offer) and its complement, which
+// is negative, once it is done, so no offer can beat a done pixel.
+template <class BucketCost>
 class PrimQueue {
 public:
-    struct Record {
-        int state, cost;
-    };
-
-    PrimQueue(int nbuckets, int nelems)
+    // bucketCost(b): the cost of the pixels that bucket b holds.
+    PrimQueue(int nbuckets, int *code, BucketCost bucketCost)
         : buckets_(px::buffer<Bucket>(static_cast<std::size_t>(nbuckets))),
-          used_(px::buffer<std::uint64_t>((static_cast<std::size_t>(nbuckets) + 63) / 64)),
-          block_(sizeof(Record) * static_cast<std::size_t>(nelems > 0 ? nelems : 1)),
-          rec_(static_cast<Record *>(block_.data()))
+          used_(px::buffer<std::uint64_t>((static_cast<std::size_t>(nbuckets) + 63) / 64)), code_(code),
+          bucketCost_(bucketCost)
     {
-        std::fill(rec_, rec_ + nelems, Record{QUEUE_ABSENT, IFT_INFINITY_MIN});
     }
-
-    Record &operator[](int e) { return rec_[e]; }
 
     // insertQueueUpdateCurr for an absent e, updateQueueUpdateCurr for a
     // queued one (always to a lower bucket).
@@ -83,7 +80,6 @@ public:
             px::dieOutOfMemory();
         }
         used_[b >> 6] |= std::uint64_t(1) << (b & 63);
-        rec_[e].state = b;
         if (b < current_) current_ = b;
     }
 
@@ -104,8 +100,9 @@ public:
                 k.head = 0;
                 used_[b >> 6] &= ~(std::uint64_t(1) << (b & 63));
             }
-            if (rec_[e].state != b) continue;  // moved to a lower bucket since
-            rec_[e].state = QUEUE_DONE;
+            const int c = bucketCost_(b);
+            if (code_[e] != c) continue;  // moved to a lower bucket since
+            code_[e] = ~c;
             return e;
         }
     }
@@ -141,8 +138,8 @@ private:
 
     std::vector<Bucket> buckets_;
     std::vector<std::uint64_t> used_;
-    LargeBlock block_;
-    Record *rec_;
+    int *code_;
+    BucketCost bucketCost_;
     int current_ = 0;
 };
 
@@ -156,6 +153,7 @@ private:
 // with the bounds test only for pixels outside the safe area.
 template <class Weight>
 struct RelationArcs {
+    static constexpr bool plainWeights = Weight::plainWeights;
     const px::NeighbourTable &table;
     Weight weight;
 
@@ -187,14 +185,22 @@ struct RelationArcs {
 
 // The library's weight functions, inlined; each gives what the public
 // function gives for the same arc.
+//
+// The grey ones also give the weight as a plain value that may lie out of
+// range (then the arc is taken the long way, which reports it): the loop
+// weighs a pixel's neighbours without a branch per arc.
 struct WatershedWeight {
+    static constexpr bool plainWeights = true;
     const int *v;
     int operator()(int, int q, int) const { return v[q]; }
+    long long plain(int, int q) const { return v[q]; }
 };
 
 struct GreyEuclideanWeight {
+    static constexpr bool plainWeights = true;
     Image *img;
     const int *v;
+    long long plain(int p, int q) const { return std::llabs(static_cast<long long>(v[p]) - v[q]); }
     int operator()(int p, int q, int) const
     {
         const long long d = std::llabs(static_cast<long long>(v[p]) - v[q]);
@@ -205,22 +211,26 @@ struct GreyEuclideanWeight {
 };
 
 struct EuclideanWeight {
+    static constexpr bool plainWeights = false;
     Image *img;
     int operator()(int p, int q, int) const { return ifEuclideanDistance(img, p, q); }
 };
 
 struct MaxWeight {
+    static constexpr bool plainWeights = false;
     Image *img;
     int operator()(int p, int q, int) const { return ifMaxDistance(img, p, q); }
 };
 
 // 12 along a row or a column, 17 otherwise: fixed per displacement.
 struct ChanferWeight {
+    static constexpr bool plainWeights = false;
     const int *byDisplacement;
     int operator()(int, int, int j) const { return byDisplacement[j]; }
 };
 
 struct UserWeight {
+    static constexpr bool plainWeights = false;
     Image *img;
     WeightFn fn;
     int operator()(int p, int q, int) const { return fn(img, p, q); }
@@ -230,6 +240,7 @@ struct UserWeight {
 // j-th neighbour, negative for none. An arc that leaves the image cannot be
 // followed, and ends the program rather than reach outside the image.
 struct ImageArcs {
+    static constexpr bool plainWeights = false;
     const px::NeighbourTable &table;
     int *const *bands;
 
@@ -259,8 +270,13 @@ struct ImageArcs {
 
 // Bucket of an unscaled weight: the weight itself, or its rank among the
 // weights present when they are few and far apart.
+// cost() gives the scaled cost of a bucket's pixels.
 struct DirectKey {
     int operator()(int w) const { return w; }
+    struct Cost {
+        int operator()(int b) const { return b * WEIGHT_SCALE; }
+    };
+    Cost cost() const { return {}; }
 };
 struct RankKey {
     const std::vector<int> *levels;
@@ -268,6 +284,11 @@ struct RankKey {
     {
         return static_cast<int>(std::lower_bound(levels->begin(), levels->end(), w) - levels->begin());
     }
+    struct Cost {
+        const int *level;
+        int operator()(int b) const { return level[b] * WEIGHT_SCALE; }
+    };
+    Cost cost() const { return {levels->data()}; }
 };
 
 using ift_detail::RowOf;
@@ -282,17 +303,20 @@ template <class Arcs, class Key>
 void primLoop(int n, int ncols, const Arcs &arcs, Key key, int nkeys, int *cost, int *parent,
               const int *values = nullptr)
 {
-    PrimQueue queue(nkeys, n);
-    for (int p = 0; p < n; ++p) parent[p] = p;
+    for (int p = 0; p < n; ++p) {
+        cost[p] = IFT_INFINITY_MIN;
+        parent[p] = p;
+    }
+    PrimQueue<typename Key::Cost> queue(nkeys, cost, key.cost());
     if (n > 0) {
-        queue[0].cost = 0;
+        cost[0] = 0;
         queue.offer(key(0), 0);
     }
     const RowOf rowOf(ncols);
     auto prefetchRow = [&](int c) {
         if (c < 1 || c + 1 >= n) return;
-        __builtin_prefetch(&queue[c - 1], 1);
-        __builtin_prefetch(&queue[c + 1], 1);
+        __builtin_prefetch(cost + c - 1, 1);
+        __builtin_prefetch(cost + c + 1, 1);
         if (values) __builtin_prefetch(values + c);
     };
     for (int p; (p = queue.pop()) >= 0;) {
@@ -303,18 +327,48 @@ void primLoop(int n, int ncols, const Arcs &arcs, Key key, int nkeys, int *cost,
             prefetchRow(next + ncols);
         }
         const int y = rowOf(p), x = p - y * ncols;
-        arcs.forEach(p, x, y, [&](int q, int j) {
-            PrimQueue::Record &r = queue[q];
-            if (r.state == QUEUE_DONE) return;
-            const int a = arcs(p, q, j);
-            const int w = a * WEIGHT_SCALE;
-            if (w >= r.cost) return;
-            r.cost = w;
+        auto take = [&](int q, int a) {
+            cost[q] = a * WEIGHT_SCALE;
             parent[q] = p;
             queue.offer(key(a), q);
+        };
+        if constexpr (Arcs::plainWeights) {
+            // Every arc weighed first, then the offers taken in arc order:
+            // each decision depends only on its own neighbour. A weight out of
+            // range on an arc to a pixel not done sends the pixel the long
+            // way, which ends the program at that arc.
+            const px::NeighbourTable &table = arcs.table;
+            if (table.n <= 32 && table.inSafeArea(x, y)) {
+                const int *off = table.off.data();
+                std::uint32_t accepted = 0, bad = 0;
+                int weights[32];
+                for (int j = 0; j < table.n; ++j) {
+                    const int q = p + off[j];
+                    const long long a = arcs.weight.plain(p, q);
+                    const bool inRange = a >= 0 && a <= MAX_USER_WEIGHT;
+                    const int w = static_cast<int>(inRange ? a : 0);
+                    weights[j] = w;
+                    accepted |= static_cast<std::uint32_t>(inRange && w * WEIGHT_SCALE < cost[q]) << j;
+                    bad |= static_cast<std::uint32_t>(!inRange && cost[q] >= 0) << j;
+                }
+                if (!bad) {
+                    for (; accepted; accepted &= accepted - 1) {
+                        const int j = __builtin_ctz(accepted);
+                        take(p + off[j], weights[j]);
+                    }
+                    continue;
+                }
+            }
+        }
+        arcs.forEach(p, x, y, [&](int q, int j) {
+            if (cost[q] < 0) return;  // done
+            const int a = arcs(p, q, j);
+            if (a * WEIGHT_SCALE >= cost[q]) return;
+            take(q, a);
         });
     }
-    for (int p = 0; p < n; ++p) cost[p] = queue[p].cost;
+    for (int p = 0; p < n; ++p)
+        if (cost[p] < 0) cost[p] = ~cost[p];
 }
 
 void checkTreeImage(const Image *input, const Image *output, const char *who)
@@ -333,16 +387,17 @@ void primWith(Image *input, const px::NeighbourTable &table, Weight weight, int 
              values ? values : input->nbands > 0 ? input->bands[0] : nullptr);
 }
 
-// Band 0 copied to a block on huge pages: the weights of the grey-level
-// functions read it at every arc, wherever the tree grows.
+// Band 0 for the grey-level weights, read at every arc while the tree grows
+// in the output's bands: copied first when it is one of them.
 struct GreyValues {
-    LargeBlock block;
+    std::vector<int> copy;
     const int *v;
-    explicit GreyValues(const Image *img)
-        : block(sizeof(int) * static_cast<std::size_t>(img->npixels > 0 ? img->npixels : 1)),
-          v(static_cast<const int *>(block.data()))
+    GreyValues(const Image *img, const int *cost, const int *parent) : v(img->bands[0])
     {
-        std::copy(img->bands[0], img->bands[0] + img->npixels, static_cast<int *>(block.data()));
+        if (v != cost && v != parent) return;
+        copy = px::buffer<int>(static_cast<std::size_t>(img->npixels));
+        std::copy(img->bands[0], img->bands[0] + img->npixels, copy.begin());
+        v = copy.data();
     }
 };
 
@@ -570,10 +625,10 @@ void iftPrim(Image *input, Image *output, AdjacencyFn adjacency, WeightFn weight
     const px::NeighbourTable table = px::NeighbourTable::from(adjacency, input->ncols, input->nrows);
     int *cost = output->bands[output->nbands - 2], *parent = output->bands[output->nbands - 1];
     if (weight == ifWatershedMetric) {
-        const GreyValues grey(input);
+        const GreyValues grey(input, cost, parent);
         primWith(input, table, WatershedWeight{grey.v}, cost, parent, grey.v);
     } else if (weight == ifEuclideanDistance && input->nbands == 1) {
-        const GreyValues grey(input);
+        const GreyValues grey(input, cost, parent);
         primWith(input, table, GreyEuclideanWeight{input, grey.v}, cost, parent, grey.v);
     } else if (weight == ifEuclideanDistance) {
         primWith(input, table, EuclideanWeight{input}, cost, parent);
