@@ -269,8 +269,8 @@ struct ImageArcs {
 };
 
 // Bucket of an unscaled weight: the weight itself, or its rank among the
-// weights present when they are few and far apart.
-// cost() gives the scaled cost of a bucket's pixels.
+// weights present when they are few and far apart; cost() gives the scaled
+// cost of a bucket's pixels.
 struct DirectKey {
     int operator()(int w) const { return w; }
     struct Cost {

@@ -222,6 +222,14 @@ TEST(Spanning, PrimScalesWeightsAndRefusesWeightsOutsideTheQueue)
                   PX_FATAL_ARGUMENT);
         EXPECT_NE(message.find("outside 0 .. 1020"), std::string::npos);
     }
+    // Also from a pixel away from the border, whose arcs are weighed together.
+    ImagePtr peak = makeImage(5, 5, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2000, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    for (WeightFn w : {ifWatershedMetric, ifEuclideanDistance}) {
+        ImagePtr out = treeOf(peak.get());
+        EXPECT_EQ(catchFatal([&] { iftPrim(peak.get(), out.get(), pxNeighborhood8, w); }, message), PX_FATAL_ARGUMENT);
+        EXPECT_NE(message.find("arc weight 2000 from pixel 6 to pixel 12 is outside 0 .. 1020"), std::string::npos)
+            << message;
+    }
     ImagePtr oneBand(pxCreateImage(1, PX_GREY_INT, 3, 2));
     EXPECT_EQ(catchFatal([&] { iftPrim(flat.get(), oneBand.get(), pxNeighborhood4, ifWatershedMetric); }, message),
               PX_FATAL_ARGUMENT);
