@@ -22,7 +22,6 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <sys/mman.h>
 #include <vector>
 
 #include "../ift.h"
@@ -64,41 +63,17 @@ private:
 // INT_MAX, so a count clamped there names the same bucket for every cost.
 int clampBuckets(long long b) { return static_cast<int>(std::max(1LL, std::min<long long>(b, INT_MAX))); }
 
-// Per-pixel records of a large image, on huge pages when the system grants
-// them: the serving order jumps around the image, and with small pages nearly
-// every jump would also miss the TLB. Small arrays come from malloc. The
-// records are left uninitialised.
+// Per-pixel records of a large image (on huge pages when the system grants
+// them), left uninitialised.
 template <class T>
 class RecordArray {
 public:
-    explicit RecordArray(std::size_t n)
-    {
-        constexpr std::size_t huge = std::size_t(2) << 20;
-        const std::size_t bytes = sizeof(T) * (n > 0 ? n : 1);
-        if (bytes < 4 * huge) {
-            data_ = static_cast<T *>(std::malloc(bytes));
-            if (!data_) px::dieOutOfMemory();
-            return;
-        }
-        size_ = (bytes + huge - 1) / huge * huge;
-        void *p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) px::dieOutOfMemory();
-        madvise(p, size_, MADV_HUGEPAGE);  // advice only: failure changes nothing
-        data_ = static_cast<T *>(p);
-    }
-    ~RecordArray()
-    {
-        if (size_) munmap(data_, size_);
-        else std::free(data_);
-    }
-    RecordArray(const RecordArray &) = delete;
-    RecordArray &operator=(const RecordArray &) = delete;
-    T &operator[](std::size_t i) { return data_[i]; }
-    T *data() { return data_; }
+    explicit RecordArray(std::size_t n) : block_(sizeof(T) * (n > 0 ? n : 1)) {}
+    T &operator[](std::size_t i) { return data()[i]; }
+    T *data() { return static_cast<T *>(block_.data()); }
 
 private:
-    T *data_ = nullptr;
-    std::size_t size_ = 0;  // 0 for a malloc'd block
+    ift_detail::LargeBlock block_;
 };
 
 // ---- The lazy circular queue of the Euclidean operators -------------------
