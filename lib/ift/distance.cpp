@@ -86,7 +86,7 @@ public:
     struct Entry {
         int pixel, cost;
     };
-    static constexpr int CHUNK = 256;
+    static constexpr int CHUNK = 1024;
     static constexpr int NONE = -1;
 
     explicit EntryBuckets(int nbuckets) : bucket_(px::buffer<Bucket>(static_cast<std::size_t>(nbuckets))) {}
