@@ -107,11 +107,12 @@ public:
         }
     }
 
-    // The entry behind the one served last in the cursor's bucket, or -1.
-    int peek() const
+    // The entry `ahead` places behind the one served last in the cursor's
+    // bucket, or -1.
+    int peek(std::size_t ahead) const
     {
         const Bucket &k = buckets_[current_];
-        return k.head < k.items.size() ? k.items[k.head] : NONE;
+        return k.head + ahead < k.items.size() ? k.items[k.head + ahead] : NONE;
     }
 
 private:
@@ -296,9 +297,10 @@ using ift_detail::RowOf;
 // Prim's algorithm from pixel 0 (the only root). Costs are the scaled
 // weights; the parent band is written as pixels are offered.
 //
-// The loop waits mostly on the records and values of the neighbours, which
-// lie wherever the tree grows next. The pixel behind the one served in its
-// bucket is usually served next, so its three rows are fetched ahead.
+// The loop waits mostly on the costs and values of the neighbours, which lie
+// wherever the tree grows next. The pixels just behind the one served in its
+// bucket are usually served soon, so the three rows of the one a few places
+// on are fetched ahead.
 template <class Arcs, class Key>
 void primLoop(int n, int ncols, const Arcs &arcs, Key key, int nkeys, int *cost, int *parent,
               const int *values = nullptr)
@@ -312,6 +314,8 @@ void primLoop(int n, int ncols, const Arcs &arcs, Key key, int nkeys, int *cost,
         cost[0] = 0;
         queue.offer(key(0), 0);
     }
+    // How many places ahead of the pixel served the next ones are fetched.
+    constexpr std::size_t PREFETCH_DISTANCE = 3;
     const RowOf rowOf(ncols);
     auto prefetchRow = [&](int c) {
         if (c < 1 || c + 1 >= n) return;
@@ -320,7 +324,7 @@ void primLoop(int n, int ncols, const Arcs &arcs, Key key, int nkeys, int *cost,
         if (values) __builtin_prefetch(values + c);
     };
     for (int p; (p = queue.pop()) >= 0;) {
-        const int next = queue.peek();
+        const int next = queue.peek(PREFETCH_DISTANCE);
         if (next >= 0) {
             prefetchRow(next - ncols);
             prefetchRow(next);
