@@ -194,9 +194,12 @@ Graph *newGraph(long long nVertices, int nFeatures, const char *who)
         g->nVertices = 0;
         g->nFeatures = nFeatures;
         g->labelImage = nullptr;
-        g->vertices = static_cast<EdgeList *>(
-            std::malloc(nVertices > 0 ? static_cast<std::size_t>(nVertices) * sizeof(EdgeList) : 1));
+        const std::size_t bytes = nVertices > 0 ? static_cast<std::size_t>(nVertices) * sizeof(EdgeList) : 1;
+        g->vertices = static_cast<EdgeList *>(std::malloc(bytes));
         if (g->vertices) {
+            // A graph of a textured image has a vertex per small region:
+            // millions of records, written here for the first time.
+            px::adviseHugePages(g->vertices, bytes);
             for (; g->nVertices < nVertices; ++g->nVertices) {
                 int *features = nullptr;
                 if (nFeatures > 0 &&
