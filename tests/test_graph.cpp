@@ -144,7 +144,7 @@ TEST(Graph, VerticesOutsideTheGraphAreRefused)
 // caller frees them; a node the caller made itself still goes back to free().
 // Run under the sanitizers, this also checks that no node is handed out twice
 // or written after its slab is reused.
-TEST(Graph, EdgeNodesSurviveThreadsAndMillionsOfInsertions)
+TEST(Graph, EdgeNodesOutliveTheirThreadsAndOutgrowASlab)
 {
     constexpr int VERTICES = 2000, ROUNDS = 3;
     for (int round = 0; round < ROUNDS; ++round) {
