@@ -22,6 +22,8 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "../ift.h"
@@ -93,7 +95,7 @@ public:
 
     bool empty(int b) const { return bucket_[b].head == NONE; }
 
-    void push(int b, Entry e)
+    __attribute__((always_inline)) void push(int b, Entry e)
     {
         Bucket &k = bucket_[b];
         if (k.tail == NONE) {
@@ -200,31 +202,13 @@ struct Layout {
     int *mark = nullptr;    // skeleton marks (Skeleton)
 };
 
-// Seeds in array order: a pixel seeded again takes the later labels and goes
-// behind the seeds entered before that later one, which is where moving it
-// in the queue leaves it. Seeds outside the image are skipped. Returns the
-// pixels in queue order; `pred` serves as scratch for the last seed index.
-template <class SetLabels>
-std::vector<int> distinctSeeds(const int *pixel, int count, int n, int *pred, SetLabels setLabels)
-{
-    for (int i = 0; i < count; ++i) {
-        int p = pixel[i];
-        if (p < 0 || p >= n) continue;
-        pred[p] = i;
-        setLabels(p, i);
-    }
-    std::vector<int> order = px::buffer<int>(0);
-    try {
-        for (int i = 0; i < count; ++i) {
-            int p = pixel[i];
-            if (p >= 0 && p < n && pred[p] == i) order.push_back(p);
-        }
-    } catch (const std::exception &) {
-        px::dieOutOfMemory();
-    }
-    for (int p : order) pred[p] = p;
-    return order;
-}
+// A seed set: pixels with their labels (`label2` for TwoLabels only).
+struct SeedSet {
+    const int *pixel = nullptr;
+    int count = 0;
+    const int *label = nullptr;
+    const int *label2 = nullptr;
+};
 
 struct SkeletonRule {
     const int *bin = nullptr;
@@ -233,34 +217,79 @@ struct SkeletonRule {
     long long seedDist = 0;
 };
 
-// The Euclidean propagation shared by iftEuclideanDT, iftSkelNova and
-// iftEuclideanSkel. `seeds` are the distinct seed pixels in queue order, with
-// their labels already written.
-template <Mode M>
-void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbuckets, const Layout &out,
-               const std::vector<int> &seeds, const SkeletonRule &rule)
+// Neighbourhoods known at compile time, as (dx, dy) pairs in the order of
+// their adjacency relation. The propagation over one of them unrolls its
+// arcs with their steps as constants.
+template <int... S>
+struct ArcSet {
+    static constexpr int N = sizeof...(S) / 2;
+    static constexpr int step[sizeof...(S)] = {S...};
+    static bool matches(const px::NeighbourTable &t)
+    {
+        if (t.n != N) return false;
+        for (int j = 0; j < N; ++j)
+            if (t.dx[j] != step[2 * j] || t.dy[j] != step[2 * j + 1]) return false;
+        return true;
+    }
+};
+using Arcs4 = ArcSet<1, 0, 0, 1, 0, -1, -1, 0>;                                  // pxNeighborhood4
+using Arcs8 = ArcSet<1, 0, 0, 1, 0, -1, -1, 0, 1, 1, -1, 1, 1, -1, -1, -1>;     // pxNeighborhood8
+using Disc2 = ArcSet<-1, -1, -1, 0, -1, 1, 0, -1, 0, 0, 0, 1, 1, -1, 1, 0, 1, 1>;  // the disc of squared radius 2
+struct AnyArcs {  // a table known only at run time
+};
+
+template <class F, int... J>
+__attribute__((always_inline)) inline void forEachArc(F &&f, std::integer_sequence<int, J...>)
 {
-    // How many places ahead of the pixel served the next ones are fetched.
+    (f(std::integral_constant<int, J>()), ...);
+}
+
+// The Euclidean propagation shared by iftEuclideanDT, iftSkelNova and
+// iftEuclideanSkel. Every seed enters at cost 0 with its labels, whatever
+// else its set says; the results go to `out` at the end.
+template <Mode M, class Arcs>
+void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbuckets, const Layout &out,
+               const SeedSet &seeds, const SkeletonRule &rule)
+{
+    constexpr bool fixedArcs = !std::is_same_v<Arcs, AnyArcs>;
+    // How many entries ahead of the one served the pixels are fetched.
     constexpr int PREFETCH_DISTANCE = 20;
     const int n = ncols * nrows;
     using Record = Cell<M>;
     RecordArray<Record> cells(static_cast<std::size_t>(n));
+    // Every pixel starts unlabelled and its own predecessor. The step sums of
+    // a pixel are only read once an offer has set them.
     for (int p = 0; p < n; ++p) {
-        Record &c = cells[p];
+        Record c{};
         c.costDone = IFT_INFINITY_MIN;
-        c.dx = c.dy = UNREACHED_STEPS;
-        c.label = out.label[p];
-        c.pred = out.pred[p];
-        if constexpr (M == Mode::TwoLabels) c.label2 = out.label2[p];
+        c.pred = p;
+        cells[p] = c;
+    }
+    // Seeds in array order: a pixel seeded again takes the later labels and
+    // goes behind the seeds entered before that later one, which is where
+    // moving it in the queue leaves it. Seeds outside the image are skipped.
+    // The predecessor field holds the last seed index meanwhile.
+    for (int i = 0; i < seeds.count; ++i) {
+        const int p = seeds.pixel[i];
+        if (p < 0 || p >= n) continue;
+        cells[p].pred = i;
+        cells[p].label = seeds.label[i];
+        if constexpr (M == Mode::TwoLabels) cells[p].label2 = seeds.label2[i];
     }
     EntryBuckets buckets(nbuckets);
     const FixedDivisor byBuckets(nbuckets), byCols(ncols);
-    for (int p : seeds) {
+    long long entries = 0;
+    for (int i = 0; i < seeds.count; ++i) {
+        const int p = seeds.pixel[i];
+        if (p < 0 || p >= n || cells[p].pred != i) continue;
+        cells[p].pred = p;
         cells[p].costDone = 0;
         cells[p].dx = cells[p].dy = 0;
         buckets.push(0, {p, 0});
+        ++entries;
     }
-    long long waiting = static_cast<long long>(seeds.size());
+    // `entries` counts the entries in the queue, live or stale: the
+    // propagation ends when the last one is out.
 
     const int k = table.n;
     std::vector<int> ax = px::buffer<int>(static_cast<std::size_t>(k)), ay = ax;
@@ -268,40 +297,36 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
         ax[j] = std::abs(table.dx[j]);
         ay[j] = std::abs(table.dy[j]);
     }
+    const int *const offset = table.off.data();
     const int x0 = table.rx, x1 = ncols - table.rx, y0 = table.ry, y1 = nrows - table.ry;
     Record *const base = cells.data();
     int current = 0;
 
-    while (waiting > 0) {
+    while (entries > 0) {
         // The cursor's circular search; entries of moved or finished pixels
-        // are dropped on the way.
-        int p;
-        for (;;) {
-            while (buckets.empty(current)) current = current + 1 == nbuckets ? 0 : current + 1;
-            const int ahead = buckets.peek(current, PREFETCH_DISTANCE);
-            if (ahead >= 0) {
-                // The records of the rows around a pixel served soon (edge
-                // rows fetch their own row again). Some equivalent spellings
-                // (lambdas among them) lose their prefetches under GCC 12:
-                // check the disassembly after changing this.
-                const Record *c = base + ahead;
-                const Record *up = ahead >= ncols ? c - ncols : c;
-                const Record *down = ahead + ncols < n ? c + ncols : c;
-                __builtin_prefetch(up - 1, 1);
-                __builtin_prefetch(up + 1, 1);
-                __builtin_prefetch(c - 1, 1);
-                __builtin_prefetch(c + 1, 1);
-                __builtin_prefetch(down - 1, 1);
-                __builtin_prefetch(down + 1, 1);
-            }
-            const EntryBuckets::Entry e = buckets.pop(current);
-            if (cells[e.pixel].costDone == e.cost) {
-                p = e.pixel;
-                break;
-            }
+        // are dropped.
+        while (buckets.empty(current)) current = current + 1 == nbuckets ? 0 : current + 1;
+        const EntryBuckets::Entry e = buckets.pop(current);
+        --entries;
+        const int ahead = buckets.peek(current, PREFETCH_DISTANCE);
+        if (ahead >= 0) {
+            // The records of the rows around a pixel served soon (edge rows
+            // fetch their own row again). Some equivalent spellings (lambdas
+            // among them) lose their prefetches under GCC 12: check the
+            // disassembly after changing this.
+            const Record *c = base + ahead;
+            const Record *up = ahead >= ncols ? c - ncols : c;
+            const Record *down = ahead + ncols < n ? c + ncols : c;
+            __builtin_prefetch(up - 1, 1);
+            __builtin_prefetch(up + 1, 1);
+            __builtin_prefetch(c - 1, 1);
+            __builtin_prefetch(c + 1, 1);
+            __builtin_prefetch(down - 1, 1);
+            __builtin_prefetch(down + 1, 1);
         }
-        --waiting;
-        Record &cp = cells[p];
+        const int p = e.pixel;
+        Record &cp = base[p];
+        if (cp.costDone != e.cost) continue;
         const int costP = cp.costDone;
         cp.costDone |= DONE_BIT;
         const int dxP = cp.dx, dyP = cp.dy;
@@ -311,21 +336,23 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
         const int y = byCols.quotient(static_cast<std::uint32_t>(p)), x = p - y * ncols;
         const bool safe = x >= x0 && x < x1 && y >= y0 && y < y1;
 
-        auto visit = [&](int j, int q) {
-            Record &cq = cells[q];
+        // Offers q the vector (nx, ny) at squared length `offer` (a done
+        // pixel's field is negative: no offer beats it).
+        auto visit = [&](int j, int q, long long nx, long long ny, long long offer) __attribute__((always_inline)) {
+            Record &cq = base[q];
             if constexpr (M == Mode::Skeleton) {
                 if (rule.inner ? rule.bin[q] <= 0 : rule.bin[q] != 0) return;
                 if (cq.costDone < 0) {
                     // Is p where two fronts meet? Compare the vector q's seed
                     // would hand to p with p's own.
                     const int costQ = cq.costDone & IFT_INFINITY_MIN;
-                    const long long nx = static_cast<long long>(cq.dx) + ax[j], ny = static_cast<long long>(cq.dy) + ay[j];
-                    const double d = std::fabs(std::sqrt(static_cast<double>(nx * nx + ny * ny)) -
+                    const long long vx = static_cast<long long>(cq.dx) + ax[j], vy = static_cast<long long>(cq.dy) + ay[j];
+                    const double d = std::fabs(std::sqrt(static_cast<double>(vx * vx + vy * vy)) -
                                                std::sqrt(static_cast<double>(costP)));
                     if (std::trunc(d) > rule.error) return;
                     if (rule.inner && rule.bin[p] > 0) {
-                        const long long e = std::llabs(static_cast<long long>(labelP) - cq.label);
-                        if ((e > rule.seedDist || e == 1) && costP > 0) {
+                        const long long dl = std::llabs(static_cast<long long>(labelP) - cq.label);
+                        if ((dl > rule.seedDist || dl == 1) && costP > 0) {
                             out.mark[p] = MARK;
                             if (out.mark[q] != MARK &&
                                 std::fabs(std::sqrt(static_cast<double>(costQ)) -
@@ -338,12 +365,8 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
                     return;
                 }
             }
-            // A done pixel's field is negative: no offer beats it.
-            const long long nx = dxP + ax[j], ny = dyP + ay[j];
-            const long long offer = nx * nx + ny * ny;
             if (offer >= cq.costDone) return;
             const int c = static_cast<int>(offer);
-            if (cq.costDone == IFT_INFINITY_MIN) ++waiting;
             cq.costDone = c;
             cq.dx = static_cast<std::uint16_t>(nx);
             cq.dy = static_cast<std::uint16_t>(ny);
@@ -351,15 +374,36 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
             if constexpr (M == Mode::TwoLabels) cq.label2 = label2P;
             cq.pred = p;
             buckets.push(byBuckets.remainder(static_cast<std::uint32_t>(c)), {q, c});
+            ++entries;
         };
-        if (safe) {
-            const int *off = table.off.data();
-            for (int j = 0; j < k; ++j) visit(j, p + off[j]);
-        } else {
-            for (int j = 0; j < k; ++j) {
-                const int nx = x + table.dx[j], ny = y + table.dy[j];
-                if (nx >= 0 && nx < ncols && ny >= 0 && ny < nrows) visit(j, ny * ncols + nx);
+        auto visitArc = [&](int j, int q) __attribute__((always_inline)) {
+            const long long nx = dxP + ax[j], ny = dyP + ay[j];
+            visit(j, q, nx, ny, nx * nx + ny * ny);
+        };
+        if constexpr (fixedArcs) {
+            if (safe) {
+                // Every step is -1, 0 or 1: p's vector grown by 0 or 1 on
+                // each axis.
+                const long long sx[2] = {static_cast<long long>(dxP) * dxP, (dxP + 1LL) * (dxP + 1LL)};
+                const long long sy[2] = {static_cast<long long>(dyP) * dyP, (dyP + 1LL) * (dyP + 1LL)};
+                forEachArc(
+                    [&](auto arc) __attribute__((always_inline)) {
+                        constexpr int j = decltype(arc)::value;
+                        constexpr int DX = Arcs::step[2 * j], DY = Arcs::step[2 * j + 1];
+                        constexpr int AX = DX < 0 ? -DX : DX, AY = DY < 0 ? -DY : DY;
+                        static_assert(AX <= 1 && AY <= 1, "unit steps only");
+                        visit(j, p + DY * ncols + DX, dxP + AX, dyP + AY, sx[AX] + sy[AY]);
+                    },
+                    std::make_integer_sequence<int, Arcs::N>());
+                continue;
             }
+        } else if (safe) {
+            for (int j = 0; j < k; ++j) visitArc(j, p + offset[j]);
+            continue;
+        }
+        for (int j = 0; j < k; ++j) {
+            const int nx = x + table.dx[j], ny = y + table.dy[j];
+            if (nx >= 0 && nx < ncols && ny >= 0 && ny < nrows) visitArc(j, ny * ncols + nx);
         }
     }
     for (int p = 0; p < n; ++p) {
@@ -369,6 +413,17 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
         out.pred[p] = c.pred;
         if constexpr (M == Mode::TwoLabels) out.label2[p] = c.label2;
     }
+}
+
+// The propagation, its arcs unrolled for the usual neighbourhoods.
+template <Mode M>
+void propagateWith(int ncols, int nrows, const px::NeighbourTable &table, int nbuckets, const Layout &out,
+                   const SeedSet &seeds, const SkeletonRule &rule)
+{
+    if (Arcs8::matches(table)) propagate<M, Arcs8>(ncols, nrows, table, nbuckets, out, seeds, rule);
+    else if (Disc2::matches(table)) propagate<M, Disc2>(ncols, nrows, table, nbuckets, out, seeds, rule);
+    else if (Arcs4::matches(table)) propagate<M, Arcs4>(ncols, nrows, table, nbuckets, out, seeds, rule);
+    else propagate<M, AnyArcs>(ncols, nrows, table, nbuckets, out, seeds, rule);
 }
 
 // ---- The exact queue of the general operators ------------------------------
@@ -613,16 +668,13 @@ void requireWork(const char *op, Image *img, Image *work, int bands)
 template <Mode M>
 void propagateFromRoots(Image *img, const Layout &out, AdjacencyFn adjacency, Roots *roots, const SkeletonRule &rule)
 {
-    const int n = img->npixels;
-    for (int p = 0; p < n; ++p) {
-        out.label[p] = 0;
-        out.pred[p] = p;
-    }
-    const std::vector<int> seeds = distinctSeeds(roots->pixel, roots->count, n, out.pred,
-                                                 [&](int p, int i) { out.label[p] = roots->label[i]; });
+    SeedSet seeds;
+    seeds.pixel = roots->pixel;
+    seeds.count = roots->count;
+    seeds.label = roots->label;
     const px::NeighbourTable table = px::NeighbourTable::from(adjacency, img->ncols, img->nrows);
     const int nbuckets = clampBuckets(2LL * (static_cast<long long>(img->ncols) + img->nrows) + 2);
-    propagate<M>(img->ncols, img->nrows, table, nbuckets, out, seeds, rule);
+    propagateWith<M>(img->ncols, img->nrows, table, nbuckets, out, seeds, rule);
 }
 
 } // namespace
@@ -643,25 +695,22 @@ void iftEuclideanDT(Image *img, Image *work, AdjacencyFn adjacency, Roots *roots
 void iftSkelNova(Image *img, Image *work, ContourRoots *seeds)
 {
     requireWork("iftSkelNova", img, work, 4);
-    const int n = img->npixels, nb = work->nbands;
+    const int nb = work->nbands;
     Layout out;
     out.label = work->bands[nb - 4];
     out.cost = work->bands[nb - 3];
     out.pred = work->bands[nb - 2];
     out.label2 = work->bands[nb - 1];
-    for (int p = 0; p < n; ++p) {
-        out.label[p] = out.label2[p] = 0;
-        out.pred[p] = p;
-    }
-    const std::vector<int> order = distinctSeeds(seeds->pixel, seeds->count, n, out.pred, [&](int p, int i) {
-        out.label[p] = seeds->position[i];
-        out.label2[p] = seeds->contour[i];
-    });
+    SeedSet order;
+    order.pixel = seeds->pixel;
+    order.count = seeds->count;
+    order.label = seeds->position;
+    order.label2 = seeds->contour;
     std::vector<int> pairs = px::discPairs(2);
     const px::NeighbourTable table(pairs.data(), static_cast<int>(pairs.size() / 2), img->ncols, img->nrows);
     // 2 x (int)sqrt(2) x (ncols + nrows) buckets.
     const int nbuckets = clampBuckets(2LL * (static_cast<long long>(img->ncols) + img->nrows));
-    propagate<Mode::TwoLabels>(img->ncols, img->nrows, table, nbuckets, out, order, SkeletonRule());
+    propagateWith<Mode::TwoLabels>(img->ncols, img->nrows, table, nbuckets, out, order, SkeletonRule());
 }
 
 void iftEuclideanSkel(Image *bin, Image *work, AdjacencyFn adjacency, Roots *roots, int inner, double error,

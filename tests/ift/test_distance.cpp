@@ -151,10 +151,13 @@ void randomSeeds(std::mt19937 &rng, Roots *seeds, int npixels, int count)
 }
 
 // Library against reference for the three Euclidean operators on one image
-// and seed set.
+// and seed set. The library unrolls the usual neighbourhoods; the clockwise
+// 8-neighbourhood and the disc of squared radius 5 (steps of 2) take its
+// general loop.
 void expectEuclideanLikeReference(Image *bin, Roots *seeds, const std::string &what)
 {
-    for (AdjacencyFn adj : {pxNeighborhood4, pxNeighborhood8}) {
+    const AdjacencyFn disc5 = [](int **p) { return pxNeighborhood(p, 5); };
+    for (AdjacencyFn adj : {pxNeighborhood4, pxNeighborhood8, pxNeighborhood8Clockwise, disc5}) {
         ImagePtr lib(pxCreateImage(2 + 3, PX_WORK, bin->ncols, bin->nrows)), ref(pxCreateImage(5, PX_WORK, bin->ncols, bin->nrows));
         iftEuclideanDT(bin, lib.get(), adj, seeds);
         referenceEuclidean(Op::DT, bin, ref.get(), pairsOf(adj), seeds, {});
