@@ -338,8 +338,8 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
 
         // Offers q the vector (nx, ny) at squared length `offer` (a done
         // pixel's field is negative: no offer beats it).
-        auto visit = [&](int j, int q, long long nx, long long ny, long long offer) __attribute__((always_inline)) {
-            Record &cq = base[q];
+        auto visit = [&](int j, int q, Record &cq, long long nx, long long ny, long long offer)
+                         __attribute__((always_inline)) {
             if constexpr (M == Mode::Skeleton) {
                 if (rule.inner ? rule.bin[q] <= 0 : rule.bin[q] != 0) return;
                 if (cq.costDone < 0) {
@@ -378,21 +378,24 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
         };
         auto visitArc = [&](int j, int q) __attribute__((always_inline)) {
             const long long nx = dxP + ax[j], ny = dyP + ay[j];
-            visit(j, q, nx, ny, nx * nx + ny * ny);
+            visit(j, q, base[q], nx, ny, nx * nx + ny * ny);
         };
         if constexpr (fixedArcs) {
             if (safe) {
                 // Every step is -1, 0 or 1: p's vector grown by 0 or 1 on
                 // each axis.
-                const long long sx[2] = {static_cast<long long>(dxP) * dxP, (dxP + 1LL) * (dxP + 1LL)};
-                const long long sy[2] = {static_cast<long long>(dyP) * dyP, (dyP + 1LL) * (dyP + 1LL)};
+                const long long sx0 = static_cast<long long>(dxP) * dxP, sx1 = (dxP + 1LL) * (dxP + 1LL);
+                const long long sy0 = static_cast<long long>(dyP) * dyP, sy1 = (dyP + 1LL) * (dyP + 1LL);
+                const long long across = sx1 + sy0, along = sx0 + sy1, diagonal = sx1 + sy1;
+                Record *const rows[3] = {&cp - ncols, &cp, &cp + ncols};
                 forEachArc(
                     [&](auto arc) __attribute__((always_inline)) {
                         constexpr int j = decltype(arc)::value;
                         constexpr int DX = Arcs::step[2 * j], DY = Arcs::step[2 * j + 1];
                         constexpr int AX = DX < 0 ? -DX : DX, AY = DY < 0 ? -DY : DY;
                         static_assert(AX <= 1 && AY <= 1, "unit steps only");
-                        visit(j, p + DY * ncols + DX, dxP + AX, dyP + AY, sx[AX] + sy[AY]);
+                        const long long offer = AX && AY ? diagonal : AX ? across : AY ? along : costP;
+                        visit(j, p + DY * ncols + DX, rows[DY + 1][DX], dxP + AX, dyP + AY, offer);
                     },
                     std::make_integer_sequence<int, Arcs::N>());
                 continue;
