@@ -177,8 +177,9 @@ enum class Mode { Distance, TwoLabels, Skeleton };
 // Everything the propagation reads or writes about a pixel, in one record, so
 // that serving a pixel touches a line per row of its neighbourhood. A cost is
 // never negative, which leaves the sign for "done": a done pixel's field is
-// below every offer. The step sums of an accepted offer stay below 46341
-// (their squares sum below 2^31).
+// below every offer. A pixel index is never negative either, which leaves
+// the sign of `pred` for the pixels near the image's edge. The step sums of
+// an accepted offer stay below 46341 (their squares sum below 2^31).
 struct CellBase {
     int costDone;
     std::uint16_t dx, dy;
@@ -191,7 +192,8 @@ template <>
 struct Cell<Mode::TwoLabels> : CellBase {
     int label2;
 };
-constexpr int DONE_BIT = INT_MIN;
+constexpr int DONE_BIT = INT_MIN;  // in `costDone`
+constexpr int EDGE_BIT = INT_MIN;  // in `pred`
 
 // The result bands of each operator (see the header for their places).
 struct Layout {
@@ -259,12 +261,17 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
     RecordArray<Record> cells(static_cast<std::size_t>(n));
     // Every pixel starts unlabelled and its own predecessor. The step sums of
     // a pixel are only read once an offer has set them.
-    for (int p = 0; p < n; ++p) {
-        Record c{};
-        c.costDone = IFT_INFINITY_MIN;
-        c.pred = p;
-        cells[p] = c;
-    }
+    // Pixels whose neighbourhood may leave the image carry EDGE_BIT in their
+    // predecessor field until the end.
+    const int x0 = table.rx, x1 = ncols - table.rx, y0 = table.ry, y1 = nrows - table.ry;
+    auto edge = [&](int x, int y) { return x < x0 || x >= x1 || y < y0 || y >= y1 ? EDGE_BIT : 0; };
+    for (int y = 0, p = 0; y < nrows; ++y)
+        for (int x = 0; x < ncols; ++x, ++p) {
+            Record c{};
+            c.costDone = IFT_INFINITY_MIN;
+            c.pred = p | edge(x, y);
+            cells[p] = c;
+        }
     // Seeds in array order: a pixel seeded again takes the later labels and
     // goes behind the seeds entered before that later one, which is where
     // moving it in the queue leaves it. Seeds outside the image are skipped.
@@ -282,7 +289,8 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
     for (int i = 0; i < seeds.count; ++i) {
         const int p = seeds.pixel[i];
         if (p < 0 || p >= n || cells[p].pred != i) continue;
-        cells[p].pred = p;
+        const int y = byCols.quotient(static_cast<std::uint32_t>(p));
+        cells[p].pred = p | edge(p - y * ncols, y);
         cells[p].costDone = 0;
         cells[p].dx = cells[p].dy = 0;
         buckets.push(0, {p, 0});
@@ -298,7 +306,6 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
         ay[j] = std::abs(table.dy[j]);
     }
     const int *const offset = table.off.data();
-    const int x0 = table.rx, x1 = ncols - table.rx, y0 = table.ry, y1 = nrows - table.ry;
     Record *const base = cells.data();
     int current = 0;
 
@@ -333,8 +340,7 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
         const int labelP = cp.label;
         int label2P = 0;
         if constexpr (M == Mode::TwoLabels) label2P = cp.label2;
-        const int y = byCols.quotient(static_cast<std::uint32_t>(p)), x = p - y * ncols;
-        const bool safe = x >= x0 && x < x1 && y >= y0 && y < y1;
+        const bool safe = cp.pred >= 0;
 
         // Offers q the vector (nx, ny) at squared length `offer` (a done
         // pixel's field is negative: no offer beats it).
@@ -372,8 +378,17 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
             cq.dy = static_cast<std::uint16_t>(ny);
             cq.label = labelP;
             if constexpr (M == Mode::TwoLabels) cq.label2 = label2P;
-            cq.pred = p;
-            buckets.push(byBuckets.remainder(static_cast<std::uint32_t>(c)), {q, c});
+            cq.pred = p | (cq.pred & EDGE_BIT);
+            // c's bucket, counted on from p's (offers exceed p's cost).
+            const long long later = offer - costP;
+            int b;
+            if (later < nbuckets) {
+                b = current + static_cast<int>(later);
+                if (b >= nbuckets) b -= nbuckets;
+            } else {
+                b = byBuckets.remainder(static_cast<std::uint32_t>(c));
+            }
+            buckets.push(b, {q, c});
             ++entries;
         };
         auto visitArc = [&](int j, int q) __attribute__((always_inline)) {
@@ -404,6 +419,7 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
             for (int j = 0; j < k; ++j) visitArc(j, p + offset[j]);
             continue;
         }
+        const int y = byCols.quotient(static_cast<std::uint32_t>(p)), x = p - y * ncols;
         for (int j = 0; j < k; ++j) {
             const int nx = x + table.dx[j], ny = y + table.dy[j];
             if (nx >= 0 && nx < ncols && ny >= 0 && ny < nrows) visitArc(j, ny * ncols + nx);
@@ -413,7 +429,7 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
         const Record &c = cells[p];
         out.cost[p] = c.costDone & IFT_INFINITY_MIN;
         out.label[p] = c.label;
-        out.pred[p] = c.pred;
+        out.pred[p] = c.pred & ~EDGE_BIT;
         if constexpr (M == Mode::TwoLabels) out.label2[p] = c.label2;
     }
 }
