@@ -126,15 +126,37 @@ public:
         return e;
     }
 
-    // The pixel `ahead` places behind the front of bucket b when it lies in
-    // the front chunk, else -1.
-    int peek(int b, int ahead) const
+    // The pixel `ahead` places behind the front of bucket b, found in b's
+    // front chunk or, past b's last entry, in the front chunk of bucket
+    // `next` (the next one to be served after b, or -1 when unknown); -1
+    // when it lies elsewhere.
+    int peek(int b, int next, int ahead) const
     {
         const Bucket &k = bucket_[b];
-        if (k.head == NONE) return NONE;
-        const int pos = k.headPos + ahead;
-        const int end = k.head == k.tail ? k.tailPos : CHUNK;
-        return pos < end ? chunks_[k.head].entry[pos].pixel : NONE;
+        if (k.head != NONE) {
+            const int pos = k.headPos + ahead;
+            if (k.head != k.tail) return pos < CHUNK ? chunks_[k.head].entry[pos].pixel : NONE;
+            if (pos < k.tailPos) return chunks_[k.head].entry[pos].pixel;
+            ahead = pos - k.tailPos;
+        }
+        if (next == NONE) return NONE;
+        const Bucket &m = bucket_[next];
+        if (m.head == NONE) return NONE;
+        const int pos = m.headPos + ahead;
+        const int end = m.head == m.tail ? m.tailPos : CHUNK;
+        return pos < end ? chunks_[m.head].entry[pos].pixel : NONE;
+    }
+
+    // The first non-empty bucket after b within `reach` buckets, circularly;
+    // -1 if none.
+    int nextFilled(int b, int reach) const
+    {
+        const int nb = static_cast<int>(bucket_.size());
+        for (int i = 0; i < reach; ++i) {
+            b = b + 1 == nb ? 0 : b + 1;
+            if (bucket_[b].head != NONE) return b;
+        }
+        return NONE;
     }
 
 private:
@@ -307,15 +329,24 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
     }
     const int *const offset = table.off.data();
     Record *const base = cells.data();
-    int current = 0;
+    // How far the bucket after the current one is looked for.
+    constexpr int NEXT_REACH = 64;
+    int current = 0, next = buckets.nextFilled(0, NEXT_REACH);
 
     while (entries > 0) {
         // The cursor's circular search; entries of moved or finished pixels
         // are dropped.
-        while (buckets.empty(current)) current = current + 1 == nbuckets ? 0 : current + 1;
+        if (buckets.empty(current)) {
+            do
+                current = current + 1 == nbuckets ? 0 : current + 1;
+            while (buckets.empty(current));
+            // Where the fetching ahead goes on once this bucket runs out (a
+            // bucket filled later in between is only missed by the fetches).
+            next = buckets.nextFilled(current, NEXT_REACH);
+        }
         const EntryBuckets::Entry e = buckets.pop(current);
         --entries;
-        const int ahead = buckets.peek(current, PREFETCH_DISTANCE);
+        const int ahead = buckets.peek(current, next, PREFETCH_DISTANCE);
         if (ahead >= 0) {
             // The records of the rows around a pixel served soon (edge rows
             // fetch their own row again). Some equivalent spellings (lambdas
