@@ -91,7 +91,17 @@ public:
     static constexpr int CHUNK = 1024;
     static constexpr int NONE = -1;
 
-    explicit EntryBuckets(int nbuckets) : bucket_(px::buffer<Bucket>(static_cast<std::size_t>(nbuckets))) {}
+    // `seeds` entries go in first. The pool's room is taken with a margin for
+    // the waves that follow, so that it seldom has to move (unused room costs
+    // no memory).
+    EntryBuckets(int nbuckets, int seeds) : bucket_(px::buffer<Bucket>(static_cast<std::size_t>(nbuckets)))
+    {
+        try {
+            chunks_.reserve(3 * (static_cast<std::size_t>(seeds) / CHUNK) + 256);
+        } catch (const std::exception &) {
+            // the pool grows as it needs
+        }
+    }
 
     bool empty(int b) const { return bucket_[b].head == NONE; }
 
@@ -305,7 +315,7 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
         cells[p].label = seeds.label[i];
         if constexpr (M == Mode::TwoLabels) cells[p].label2 = seeds.label2[i];
     }
-    EntryBuckets buckets(nbuckets);
+    EntryBuckets buckets(nbuckets, seeds.count);
     const FixedDivisor byBuckets(nbuckets), byCols(ncols);
     long long entries = 0;
     for (int i = 0; i < seeds.count; ++i) {
