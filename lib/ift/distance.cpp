@@ -475,15 +475,20 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
     }
 }
 
-// The propagation, its arcs unrolled for the usual neighbourhoods.
+// The propagation, its arcs unrolled for the usual neighbourhoods: the
+// 8- and 4-neighbourhoods of the distance transforms, and the disc of
+// iftSkelNova.
 template <Mode M>
 void propagateWith(int ncols, int nrows, const px::NeighbourTable &table, int nbuckets, const Layout &out,
                    const SeedSet &seeds, const SkeletonRule &rule)
 {
-    if (Arcs8::matches(table)) propagate<M, Arcs8>(ncols, nrows, table, nbuckets, out, seeds, rule);
-    else if (Disc2::matches(table)) propagate<M, Disc2>(ncols, nrows, table, nbuckets, out, seeds, rule);
-    else if (Arcs4::matches(table)) propagate<M, Arcs4>(ncols, nrows, table, nbuckets, out, seeds, rule);
-    else propagate<M, AnyArcs>(ncols, nrows, table, nbuckets, out, seeds, rule);
+    if constexpr (M == Mode::TwoLabels) {
+        if (Disc2::matches(table)) return propagate<M, Disc2>(ncols, nrows, table, nbuckets, out, seeds, rule);
+    } else {
+        if (Arcs8::matches(table)) return propagate<M, Arcs8>(ncols, nrows, table, nbuckets, out, seeds, rule);
+        if (Arcs4::matches(table)) return propagate<M, Arcs4>(ncols, nrows, table, nbuckets, out, seeds, rule);
+    }
+    propagate<M, AnyArcs>(ncols, nrows, table, nbuckets, out, seeds, rule);
 }
 
 // ---- The exact queue of the general operators ------------------------------
