@@ -439,10 +439,11 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
         if constexpr (fixedArcs) {
             if (safe) {
                 // Every step is -1, 0 or 1: p's vector grown by 0 or 1 on
-                // each axis.
-                const long long sx0 = static_cast<long long>(dxP) * dxP, sx1 = (dxP + 1LL) * (dxP + 1LL);
-                const long long sy0 = static_cast<long long>(dyP) * dyP, sy1 = (dyP + 1LL) * (dyP + 1LL);
-                const long long across = sx1 + sy0, along = sx0 + sy1, diagonal = sx1 + sy1;
+                // each axis. p's cost is its vector's squared length, so the
+                // offers exceed it by 2 dx + 1 across, 2 dy + 1 along, and
+                // both on a diagonal.
+                const long long across = costP + 2LL * dxP + 1, along = costP + 2LL * dyP + 1;
+                const long long diagonal = across + 2LL * dyP + 1;
                 Record *const rows[3] = {&cp - ncols, &cp, &cp + ncols};
                 forEachArc(
                     [&](auto arc) __attribute__((always_inline)) {
