@@ -422,14 +422,14 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
             cq.pred = p | (cq.pred & EDGE_BIT);
             // c's bucket, counted on from p's (offers exceed p's cost).
             const long long later = offer - costP;
-            int b;
+            long long b;
             if (later < nbuckets) {
-                b = current + static_cast<int>(later);
+                b = current + later;
                 if (b >= nbuckets) b -= nbuckets;
             } else {
                 b = byBuckets.remainder(static_cast<std::uint32_t>(c));
             }
-            buckets.push(b, {q, c});
+            buckets.push(static_cast<int>(b), {q, c});
             ++entries;
         };
         auto visitArc = [&](int j, int q) __attribute__((always_inline)) {
