@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <type_traits>
@@ -204,6 +205,62 @@ private:
     int free_ = NONE;
 };
 
+// Serves an EntryBuckets queue in its order: the cursor's circular search,
+// the pixel some entries further on (to be fetched meanwhile), and each
+// offer's bucket counted on from the served pixel's (offers exceed its
+// cost). It counts the entries in the queue, live or stale: the propagation
+// ends when the last one is out.
+class Server {
+public:
+    Server(int nbuckets, int seeds) : queue_(nbuckets, seeds), nbuckets_(nbuckets), byBuckets_(nbuckets) {}
+
+    void enterSeed(int pixel)
+    {
+        queue_.push(0, {pixel, 0});
+        ++entries_;
+    }
+    bool finished() const { return entries_ == 0; }
+
+    EntryBuckets::Entry take()
+    {
+        if (queue_.empty(current_)) {
+            do
+                current_ = current_ + 1 == nbuckets_ ? 0 : current_ + 1;
+            while (queue_.empty(current_));
+            // Where the fetching ahead goes on once this bucket runs out (a
+            // bucket filled later in between is only missed by the fetches).
+            next_ = queue_.nextFilled(current_, NEXT_REACH);
+        }
+        --entries_;
+        return queue_.pop(current_);
+    }
+    int ahead(int distance) const { return queue_.peek(current_, next_, distance); }
+
+    // An offer to `pixel` of a cost above `servedCost`, the cost of the pixel
+    // taken last.
+    __attribute__((always_inline)) void enter(int pixel, int cost, int servedCost)
+    {
+        const long long later = static_cast<long long>(cost) - servedCost;
+        long long b;
+        if (later < nbuckets_) {
+            b = current_ + later;
+            if (b >= nbuckets_) b -= nbuckets_;
+        } else {
+            b = byBuckets_.remainder(static_cast<std::uint32_t>(cost));
+        }
+        queue_.push(static_cast<int>(b), {pixel, cost});
+        ++entries_;
+    }
+
+private:
+    static constexpr int NEXT_REACH = 64;  // how far the bucket after the current one is looked for
+    EntryBuckets queue_;
+    const int nbuckets_;
+    const FixedDivisor byBuckets_;
+    int current_ = 0, next_ = EntryBuckets::NONE;
+    long long entries_ = 0;
+};
+
 enum class Mode { Distance, TwoLabels, Skeleton };
 
 // Everything the propagation reads or writes about a pixel, in one record, so
@@ -278,9 +335,10 @@ __attribute__((always_inline)) inline void forEachArc(F &&f, std::integer_sequen
     (f(std::integral_constant<int, J>()), ...);
 }
 
-// The Euclidean propagation shared by iftEuclideanDT, iftSkelNova and
-// iftEuclideanSkel. Every seed enters at cost 0 with its labels, whatever
-// else its set says; the results go to `out` at the end.
+// The Euclidean propagation shared by iftSkelNova, iftEuclideanSkel and
+// iftEuclideanDT (but for its page-blocked case below). Every seed enters at
+// cost 0 with its labels, whatever else its set says; the results go to
+// `out` at the end.
 template <Mode M, class Arcs>
 void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbuckets, const Layout &out,
                const SeedSet &seeds, const SkeletonRule &rule)
@@ -315,9 +373,8 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
         cells[p].label = seeds.label[i];
         if constexpr (M == Mode::TwoLabels) cells[p].label2 = seeds.label2[i];
     }
-    EntryBuckets buckets(nbuckets, seeds.count);
-    const FixedDivisor byBuckets(nbuckets), byCols(ncols);
-    long long entries = 0;
+    Server queue(nbuckets, seeds.count);
+    const FixedDivisor byCols(ncols);
     for (int i = 0; i < seeds.count; ++i) {
         const int p = seeds.pixel[i];
         if (p < 0 || p >= n || cells[p].pred != i) continue;
@@ -325,11 +382,8 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
         cells[p].pred = p | edge(p - y * ncols, y);
         cells[p].costDone = 0;
         cells[p].dx = cells[p].dy = 0;
-        buckets.push(0, {p, 0});
-        ++entries;
+        queue.enterSeed(p);
     }
-    // `entries` counts the entries in the queue, live or stale: the
-    // propagation ends when the last one is out.
 
     const int k = table.n;
     std::vector<int> ax = px::buffer<int>(static_cast<std::size_t>(k)), ay = ax;
@@ -339,24 +393,11 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
     }
     const int *const offset = table.off.data();
     Record *const base = cells.data();
-    // How far the bucket after the current one is looked for.
-    constexpr int NEXT_REACH = 64;
-    int current = 0, next = buckets.nextFilled(0, NEXT_REACH);
 
-    while (entries > 0) {
-        // The cursor's circular search; entries of moved or finished pixels
-        // are dropped.
-        if (buckets.empty(current)) {
-            do
-                current = current + 1 == nbuckets ? 0 : current + 1;
-            while (buckets.empty(current));
-            // Where the fetching ahead goes on once this bucket runs out (a
-            // bucket filled later in between is only missed by the fetches).
-            next = buckets.nextFilled(current, NEXT_REACH);
-        }
-        const EntryBuckets::Entry e = buckets.pop(current);
-        --entries;
-        const int ahead = buckets.peek(current, next, PREFETCH_DISTANCE);
+    while (!queue.finished()) {
+        // Entries of moved or finished pixels are dropped.
+        const EntryBuckets::Entry e = queue.take();
+        const int ahead = queue.ahead(PREFETCH_DISTANCE);
         if (ahead >= 0) {
             // The records of the rows around a pixel served soon (edge rows
             // fetch their own row again). Some equivalent spellings (lambdas
@@ -420,17 +461,7 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
             cq.label = labelP;
             if constexpr (M == Mode::TwoLabels) cq.label2 = label2P;
             cq.pred = p | (cq.pred & EDGE_BIT);
-            // c's bucket, counted on from p's (offers exceed p's cost).
-            const long long later = offer - costP;
-            long long b;
-            if (later < nbuckets) {
-                b = current + later;
-                if (b >= nbuckets) b -= nbuckets;
-            } else {
-                b = byBuckets.remainder(static_cast<std::uint32_t>(c));
-            }
-            buckets.push(static_cast<int>(b), {q, c});
-            ++entries;
+            queue.enter(q, c, costP);
         };
         auto visitArc = [&](int j, int q) __attribute__((always_inline)) {
             const long long nx = dxP + ax[j], ny = dyP + ay[j];
@@ -476,9 +507,206 @@ void propagate(int ncols, int nrows, const px::NeighbourTable &table, int nbucke
     }
 }
 
+// ---- The page-blocked propagation of the distance transform ----------------
+//
+// The distance transform over the 8- or 4-neighbourhood lays its records out
+// in blocks of 16 x 16 pixels, one 4 KB page each, row by row within a block,
+// so that a pixel's 3 x 3 neighbourhood mostly lies on one page. In a plain
+// layout the three rows of a large image's neighbourhood lie on three pages,
+// and translating their addresses then costs as much as fetching their lines.
+// A frame of served records around the image spares every neighbour test,
+// and a record holds the arc that reached its pixel rather than its
+// predecessor.
+namespace blocked {
+
+constexpr int SELF = -1;  // the arc of a pixel that is its own predecessor
+
+struct Record {
+    int costDone;
+    std::uint16_t dx, dy;
+    int label, arc;
+};
+
+// Record places in the framed image (x and y counted from -1), and the
+// steps in bytes from a record to its neighbours on each side, looked up by
+// the record's place in its block (without branches: the sides a pixel's
+// neighbours lie on are as good as random).
+struct Blocks {
+    struct Steps {
+        std::ptrdiff_t left, right, up, down;
+    };
+    int perRow, rowStep;  // rowStep: records per row of blocks
+    Steps step[256];
+    explicit Blocks(int ncols) : perRow((ncols + 2 + 15) / 16), rowStep(256 * perRow)
+    {
+        const std::ptrdiff_t size = sizeof(Record);
+        for (int i = 0; i < 256; ++i) {
+            const int x = i & 15, y = i >> 4;
+            step[i].left = size * (x == 0 ? -241 : -1);
+            step[i].right = size * (x == 15 ? 241 : 1);
+            step[i].up = size * (y == 0 ? 240 - rowStep : -16);
+            step[i].down = size * (y == 15 ? rowStep - 240 : 16);
+        }
+    }
+    int at(int x, int y) const { return ((y >> 4) * perRow + (x >> 4)) * 256 + (y & 15) * 16 + (x & 15); }
+    const Steps &around(int r) const { return step[r & 255]; }
+};
+
+// Returns false, having done nothing, when the framed image has more records
+// than an int counts, or when the frame would take most of them (a narrow or
+// flat image).
+template <class Arcs>
+bool propagate(int ncols, int nrows, int nbuckets, const Layout &out, const SeedSet &seeds)
+{
+    constexpr int PREFETCH_DISTANCE = 20;
+    const int n = ncols * nrows;
+    const long long blockRows = (nrows + 2LL + 15) / 16;
+    const long long records = 256 * blockRows * ((ncols + 2LL + 15) / 16);
+    if (records > INT_MAX || records > 2LL * n + 65536) return false;
+    const Blocks blocks(ncols);
+    RecordArray<Record> rec(static_cast<std::size_t>(records));
+    Record *const base = rec.data();
+    // The frame is served (at cost 0); the image's pixels start unreached,
+    // unlabelled and their own predecessors.
+    for (int by = 0, r = 0; by < blockRows; ++by)
+        for (int bx = 0; bx < blocks.perRow; ++bx)
+            for (int yy = 0; yy < 16; ++yy)
+                for (int xx = 0; xx < 16; ++xx, ++r) {
+                    const int x = 16 * bx + xx - 1, y = 16 * by + yy - 1;
+                    Record c{};
+                    c.costDone = x >= 0 && x < ncols && y >= 0 && y < nrows ? IFT_INFINITY_MIN : DONE_BIT;
+                    c.arc = SELF;
+                    base[r] = c;
+                }
+    // Seeds in array order: a pixel seeded again takes the later label and
+    // goes behind the seeds entered before that later one. The arc field
+    // holds the last seed index meanwhile.
+    const FixedDivisor byCols(ncols);
+    auto seedRecord = [&](int p) {
+        const int y = byCols.quotient(static_cast<std::uint32_t>(p));
+        return blocks.at(p - y * ncols + 1, y + 1);
+    };
+    for (int i = 0; i < seeds.count; ++i) {
+        const int p = seeds.pixel[i];
+        if (p < 0 || p >= n) continue;
+        Record &c = base[seedRecord(p)];
+        c.arc = i;
+        c.label = seeds.label[i];
+    }
+    Server queue(nbuckets, seeds.count);
+    for (int i = 0; i < seeds.count; ++i) {
+        const int p = seeds.pixel[i];
+        if (p < 0 || p >= n) continue;
+        const int r = seedRecord(p);
+        Record &c = base[r];
+        if (c.arc != i) continue;
+        c.arc = SELF;
+        c.costDone = 0;
+        c.dx = c.dy = 0;
+        queue.enterSeed(r);
+    }
+
+    while (!queue.finished()) {
+        const EntryBuckets::Entry e = queue.take();
+        const int ahead = queue.ahead(PREFETCH_DISTANCE);
+        if (ahead >= 0) {
+            // The lines of the three rows around it. Some equivalent
+            // spellings lose their prefetches under GCC 12: check the
+            // disassembly after changing this.
+            const Blocks::Steps &st = blocks.around(ahead);
+            const char *mid = reinterpret_cast<const char *>(base + ahead), *up = mid + st.up, *down = mid + st.down;
+            const std::ptrdiff_t l = st.left, rt = st.right;
+            __builtin_prefetch(up + l, 1);
+            __builtin_prefetch(up + rt, 1);
+            __builtin_prefetch(mid + l, 1);
+            __builtin_prefetch(mid + rt, 1);
+            __builtin_prefetch(down + l, 1);
+            __builtin_prefetch(down + rt, 1);
+        }
+        const int r = e.pixel;
+        Record &cp = base[r];
+        if (cp.costDone != e.cost) continue;
+        const int costP = cp.costDone;
+        cp.costDone |= DONE_BIT;
+        const int dxP = cp.dx, dyP = cp.dy, labelP = cp.label;
+        // Offers exceed p's cost by 2 dx + 1 across, 2 dy + 1 along, and
+        // both on a diagonal.
+        const long long across = costP + 2LL * dxP + 1, along = costP + 2LL * dyP + 1;
+        const long long diagonal = across + 2LL * dyP + 1;
+        // The neighbours through the rows above and below and the steps
+        // sideways, in bytes.
+        const Blocks::Steps &st = blocks.around(r);
+        char *const mid = reinterpret_cast<char *>(&cp), *const rowUp = mid + st.up, *const rowDown = mid + st.down;
+        const std::ptrdiff_t toLeft = st.left, toRight = st.right;
+        forEachArc(
+            [&](auto arc) __attribute__((always_inline)) {
+                constexpr int j = decltype(arc)::value;
+                constexpr int DX = Arcs::step[2 * j], DY = Arcs::step[2 * j + 1];
+                constexpr int AX = DX < 0 ? -DX : DX, AY = DY < 0 ? -DY : DY;
+                static_assert(AX <= 1 && AY <= 1 && AX + AY > 0, "unit steps only");
+                const long long offer = AX && AY ? diagonal : AX ? across : along;
+                char *const row = DY > 0 ? rowDown : DY < 0 ? rowUp : mid;
+                Record &cq = *reinterpret_cast<Record *>(row + (DX > 0 ? toRight : DX < 0 ? toLeft : 0));
+                if (offer >= cq.costDone) return;
+                const int c = static_cast<int>(offer);
+                cq.costDone = c;
+                cq.dx = static_cast<std::uint16_t>(dxP + AX);
+                cq.dy = static_cast<std::uint16_t>(dyP + AY);
+                cq.label = labelP;
+                cq.arc = j;
+                queue.enter(static_cast<int>(&cq - base), c, costP);
+            },
+            std::make_integer_sequence<int, Arcs::N>());
+    }
+    int predStep[Arcs::N];
+    for (int j = 0; j < Arcs::N; ++j) predStep[j] = Arcs::step[2 * j] + Arcs::step[2 * j + 1] * ncols;
+    // A stretch of a row of blocks at a time: the results are staged in the
+    // records' order, framed columns included, then copied out row by row.
+    // The staged rows are a line longer than the stretch, so that the 16 rows
+    // of a block do not compete for the same cache sets.
+    constexpr int STRETCH = 32;  // blocks
+    constexpr int stride = 16 * STRETCH + 16;
+    std::vector<int> staged = px::buffer<int>(3 * 16 * stride);
+    int *const stagedCost = staged.data(), *const stagedLabel = stagedCost + 16 * stride;
+    int *const stagedPred = stagedLabel + 16 * stride;
+    for (int by = 0; by < blockRows; ++by)
+        for (int bx0 = 0; bx0 < blocks.perRow; bx0 += STRETCH) {
+            const int bx1 = std::min(bx0 + STRETCH, blocks.perRow);
+            const Record *c = base + (static_cast<std::ptrdiff_t>(by) * blocks.perRow + bx0) * 256;
+            for (int bx = bx0; bx < bx1; ++bx)
+                for (int yy = 0; yy < 16; ++yy) {
+                    // The pixel of the block's framed column 0 (x = 16 bx - 1);
+                    // frame values are staged but never copied out.
+                    const long long p = (16LL * by + yy - 1) * ncols + 16 * bx - 1;
+                    const int at = yy * stride + 16 * (bx - bx0);
+                    for (int xx = 0; xx < 16; ++xx, ++c) {
+                        stagedCost[at + xx] = c->costDone & IFT_INFINITY_MIN;
+                        stagedLabel[at + xx] = c->label;
+                        stagedPred[at + xx] = static_cast<int>(c->arc == SELF ? p + xx : p + xx - predStep[c->arc]);
+                    }
+                }
+            // Framed columns 16 bx0 .. 16 bx1 - 1 are image columns from
+            // 16 bx0 - 1 on, the frame's own left off.
+            const int x0 = std::max(16 * bx0 - 1, 0), x1 = std::min(16 * bx1 - 1, ncols);
+            const int skip = x0 - (16 * bx0 - 1);
+            for (int yy = 0; yy < 16; ++yy) {
+                const int y = 16 * by + yy - 1;
+                if (y < 0 || y >= nrows || x1 <= x0) continue;
+                const std::ptrdiff_t to = static_cast<std::ptrdiff_t>(y) * ncols + x0;
+                const std::size_t bytes = sizeof(int) * static_cast<std::size_t>(x1 - x0);
+                std::memcpy(out.cost + to, stagedCost + yy * stride + skip, bytes);
+                std::memcpy(out.label + to, stagedLabel + yy * stride + skip, bytes);
+                std::memcpy(out.pred + to, stagedPred + yy * stride + skip, bytes);
+            }
+        }
+    return true;
+}
+
+} // namespace blocked
+
 // The propagation, its arcs unrolled for the usual neighbourhoods: the
-// 8- and 4-neighbourhoods of the distance transforms, and the disc of
-// iftSkelNova.
+// 8- and 4-neighbourhoods of the distance transforms (page-blocked for the
+// distance transform itself), and the disc of iftSkelNova.
 template <Mode M>
 void propagateWith(int ncols, int nrows, const px::NeighbourTable &table, int nbuckets, const Layout &out,
                    const SeedSet &seeds, const SkeletonRule &rule)
@@ -486,8 +714,16 @@ void propagateWith(int ncols, int nrows, const px::NeighbourTable &table, int nb
     if constexpr (M == Mode::TwoLabels) {
         if (Disc2::matches(table)) return propagate<M, Disc2>(ncols, nrows, table, nbuckets, out, seeds, rule);
     } else {
-        if (Arcs8::matches(table)) return propagate<M, Arcs8>(ncols, nrows, table, nbuckets, out, seeds, rule);
-        if (Arcs4::matches(table)) return propagate<M, Arcs4>(ncols, nrows, table, nbuckets, out, seeds, rule);
+        if (Arcs8::matches(table)) {
+            if constexpr (M == Mode::Distance)
+                if (blocked::propagate<Arcs8>(ncols, nrows, nbuckets, out, seeds)) return;
+            return propagate<M, Arcs8>(ncols, nrows, table, nbuckets, out, seeds, rule);
+        }
+        if (Arcs4::matches(table)) {
+            if constexpr (M == Mode::Distance)
+                if (blocked::propagate<Arcs4>(ncols, nrows, nbuckets, out, seeds)) return;
+            return propagate<M, Arcs4>(ncols, nrows, table, nbuckets, out, seeds, rule);
+        }
     }
     propagate<M, AnyArcs>(ncols, nrows, table, nbuckets, out, seeds, rule);
 }
