@@ -578,33 +578,35 @@ bool propagate(int ncols, int nrows, int nbuckets, const Layout &out, const Seed
                     c.arc = SELF;
                     base[r] = c;
                 }
-    // Seeds in array order: a pixel seeded again takes the later label and
-    // goes behind the seeds entered before that later one. The arc field
-    // holds the last seed index meanwhile.
+    // A pixel seeded more than once takes its last seed's label and place in
+    // the queue: the seeds are read from the last, each record fetched a few
+    // seeds ahead, and enter in array order. Seeds outside the image are
+    // skipped.
+    constexpr int SEEDS_AHEAD = 16;
     const FixedDivisor byCols(ncols);
     auto seedRecord = [&](int p) {
         const int y = byCols.quotient(static_cast<std::uint32_t>(p));
         return blocks.at(p - y * ncols + 1, y + 1);
     };
-    for (int i = 0; i < seeds.count; ++i) {
-        const int p = seeds.pixel[i];
-        if (p < 0 || p >= n) continue;
-        Record &c = base[seedRecord(p)];
-        c.arc = i;
-        c.label = seeds.label[i];
-    }
-    Server queue(nbuckets, seeds.count);
-    for (int i = 0; i < seeds.count; ++i) {
+    std::vector<int> seeded = px::buffer<int>(static_cast<std::size_t>(seeds.count));
+    std::size_t nseeded = 0;
+    for (int i = seeds.count - 1; i >= 0; --i) {
+        if (i >= SEEDS_AHEAD) {
+            const int soon = seeds.pixel[i - SEEDS_AHEAD];
+            if (soon >= 0 && soon < n) __builtin_prefetch(base + seedRecord(soon), 1);
+        }
         const int p = seeds.pixel[i];
         if (p < 0 || p >= n) continue;
         const int r = seedRecord(p);
         Record &c = base[r];
-        if (c.arc != i) continue;
-        c.arc = SELF;
+        if (c.costDone == 0) continue;  // seeded again further on
         c.costDone = 0;
         c.dx = c.dy = 0;
-        queue.enterSeed(r);
+        c.label = seeds.label[i];
+        seeded[nseeded++] = r;
     }
+    Server queue(nbuckets, seeds.count);
+    while (nseeded > 0) queue.enterSeed(seeded[--nseeded]);
 
     while (!queue.finished()) {
         const EntryBuckets::Entry e = queue.take();
