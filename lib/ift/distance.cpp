@@ -588,7 +588,7 @@ bool propagate(int ncols, int nrows, int nbuckets, const Layout &out, const Seed
         const int y = byCols.quotient(static_cast<std::uint32_t>(p));
         return blocks.at(p - y * ncols + 1, y + 1);
     };
-    std::vector<int> seeded = px::buffer<int>(static_cast<std::size_t>(seeds.count));
+    std::vector<int> seeded = px::buffer<int>(static_cast<std::size_t>(std::max(seeds.count, 0)));
     std::size_t nseeded = 0;
     for (int i = seeds.count - 1; i >= 0; --i) {
         if (i >= SEEDS_AHEAD) {
