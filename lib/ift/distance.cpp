@@ -535,11 +535,11 @@ struct Blocks {
     struct Steps {
         std::ptrdiff_t left, right, up, down;
     };
-    int perRow, rowStep;  // rowStep: records per row of blocks
+    int perRow;  // blocks per row of blocks
     Steps step[256];
-    explicit Blocks(int ncols) : perRow((ncols + 2 + 15) / 16), rowStep(256 * perRow)
+    explicit Blocks(int ncols) : perRow((ncols + 2 + 15) / 16)
     {
-        const std::ptrdiff_t size = sizeof(Record);
+        const std::ptrdiff_t size = sizeof(Record), rowStep = 256 * static_cast<std::ptrdiff_t>(perRow);
         for (int i = 0; i < 256; ++i) {
             const int x = i & 15, y = i >> 4;
             step[i].left = size * (x == 0 ? -241 : -1);
