@@ -27,12 +27,12 @@ coords = np.array([[187, 214], [180, 205], [195, 222],            # the cell
                    [60, 60], [280, 60], [60, 240], [300, 250]])   # background
 labels = np.array([1, 1, 1, 2, 2, 2, 2])
 seeds = foresting.Seeds(coords, labels, np.zeros(len(labels), np.int32))
-means, variances = [], []
-for k in (1, 2):
-    patch = np.concatenate([cell[r - 3:r + 4, c - 3:c + 4].ravel()
-                            for r, c in coords[labels == k]])
-    means.append(int(patch.mean()))
-    variances.append(max(4 * int(patch.var()), 1))
+# Each object's mean from its seeds' neighbourhoods; the variances are set wide
+# (a spread of 60 grey levels for the cell, 30 for the background), so that
+# the connectedness fades gradually away from what each object looks like.
+means = [int(np.mean([cell[r - 3:r + 4, c - 3:c + 4] for r, c in coords[labels == k]]))
+         for k in (1, 2)]
+variances = [60**2, 30**2]
 
 # The library writes debugging images at fixed names; keep them out of the way.
 with tempfile.TemporaryDirectory() as folder:

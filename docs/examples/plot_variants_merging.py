@@ -57,7 +57,8 @@ axes[1, 1].imshow(foresting.segmentation_borders(coins, regions, (255, 255, 0)))
 for (u, v), w in zip(edges, edge_weights):
     axes[1, 1].plot([centre_c[u], centre_c[v]], [centre_r[u], centre_r[v]], "c-",
                     linewidth=0.3 + 2.5 * w / max(edge_weights.max(), 1))
-axes[1, 1].set_title(f"merging IFT: {len(minima.coords)} seeds, {len(edges)} edges")
+n_minima = len(np.unique(minima.labels))
+axes[1, 1].set_title(f"merging IFT from {n_minima} minima: {len(edges)} edges")
 for ax in axes.ravel():
     ax.axis("off")
 fig.tight_layout()
