@@ -91,7 +91,11 @@ sphinx_gallery_conf["within_subsection_order"] = FamilyOrder
 
 def _directive(obj):
     if inspect.isclass(obj):
-        return "autoclass", ["   :members:"]
+        # A record's fields are described in its docstring; autodoc would
+        # add "Alias for field number n" for each.
+        fields = getattr(obj, "_fields", ())
+        return "autoclass", ["   :members:"] + ([f"   :exclude-members: {', '.join(fields)}"]
+                                               if fields else [])
     if callable(obj):
         return "autofunction", []
     return "autodata", ["   :annotation:"]
