@@ -139,9 +139,9 @@ def write_api_pages(srcdir):
     _write_if_changed(api / "index.rst", "\n".join(index) + "\n")
 
 
-# Families that hold no image operator to picture (settings, say) and so need
-# no gallery example.
-NO_GALLERY = ()
+# Families that hold no image operator to picture and so need no gallery
+# example.
+NO_GALLERY = ("settings",)
 
 
 def check_gallery(app):
