@@ -92,7 +92,6 @@ def read_image(path, chunks=(2048, 2048)):
     ``dask.array.to_zarr``):
 
     >>> import dask.array as da
-from dask.base import tokenize
     >>> da.to_zarr(a, os.path.join(folder, "a.zarr"))
     >>> bool((da.from_zarr(os.path.join(folder, "a.zarr")).compute() == im).all())
     True

@@ -14,7 +14,7 @@ from hypothesis import HealthCheck, given, settings, strategies as st  # noqa: E
 import foresting  # noqa: E402
 import foresting.chunked as fc  # noqa: E402
 
-settings.register_profile("chunked", max_examples=25, deadline=None, derandomize=True,
+settings.register_profile("chunked", max_examples=int(os.environ.get("FORESTING_EXAMPLES", 25)), deadline=None, derandomize=True,
                           suppress_health_check=[HealthCheck.too_slow])
 settings.load_profile("chunked")
 
