@@ -83,18 +83,24 @@ def union_find(n, e0, e1):
     return parent
 
 
-def first_pixels(labels, count):
-    """Raster index, in the chunk, of the first pixel of each label 1 ..
-    count of a labelling numbered in raster order of first pixels."""
-    flat = labels.ravel()
-    idx = np.flatnonzero(flat)
+def first_rows(labels, count):
+    """Row, in the chunk, of the first pixel of each label 1 .. count of a
+    labelling numbered in raster order of first pixels: the first row whose
+    running maximum reaches the label."""
     if count == 0:
         return np.zeros(0, np.int64)
-    seen = np.maximum.accumulate(flat[idx])
-    new = np.empty(len(idx), bool)
-    new[0] = True
-    new[1:] = seen[1:] > seen[:-1]
-    return idx[new].astype(np.int64)
+    reached = np.maximum.accumulate(labels.max(axis=1))
+    return np.searchsorted(reached, np.arange(1, count + 1), side="left").astype(np.int64)
+
+
+def _first_columns(labels, rows, wanted):
+    """Column of the first pixel of each wanted label on its first row."""
+    cols = np.zeros(len(wanted), np.int64)
+    for r in np.unique(rows):
+        pick = rows == r
+        values, first = np.unique(labels[r], return_index=True)
+        cols[pick] = first[np.searchsorted(values, wanted[pick])]
+    return cols
 
 
 def _face_labels(faces):
@@ -103,15 +109,16 @@ def _face_labels(faces):
     return values[values > 0].astype(np.int64)
 
 
-def label_summary(labels, count, firsts):
+def label_summary(labels, count, rows):
     """What the join needs from one labelled chunk: its faces, its label
     count, how many labels start on each of its rows, and the labels on its
-    faces with their first pixels."""
+    faces with the raster index of their first pixels."""
     faces = Faces.of(labels)
-    rows, cols = labels.shape
+    height, width = labels.shape
     on_faces = _face_labels(faces)
-    return (faces, int(count), np.bincount(firsts // cols, minlength=rows),
-            on_faces, firsts[on_faces - 1])
+    face_rows = rows[on_faces - 1]
+    firsts = face_rows * width + _first_columns(labels, face_rows, on_faces)
+    return faces, int(count), np.bincount(rows, minlength=height), on_faces, firsts
 
 
 def join_label_faces(summaries, chunks):
@@ -189,13 +196,13 @@ def join_label_faces(summaries, chunks):
     return tables, done
 
 
-def label_table(count, firsts, width, table):
+def label_table(count, rows, table):
     """The lookup table 0 .. count of one chunk from its part of the join."""
     base, moved, moved_to = table
     out = np.zeros(count + 1, np.int32)
     labels = np.arange(1, count + 1, dtype=np.int64)
     rank = labels - 1 - np.searchsorted(moved, labels)
-    out[1:] = 1 + rank + base[firsts // width]
+    out[1:] = 1 + rank + base[rows]
     out[moved] = moved_to
     return out
 

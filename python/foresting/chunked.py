@@ -34,7 +34,7 @@ import numpy as np
 
 import foresting
 from ._checks import int_arg
-from ._chunked_faces import (Faces, apply_offers, face_offers, first_pixels, join_extrema_faces,
+from ._chunked_faces import (Faces, apply_offers, face_offers, first_rows, join_extrema_faces,
                              join_label_faces, label_summary, label_table)
 from ._chunked_io import read_image, write_image
 
@@ -281,7 +281,7 @@ def _assemble(blocks, chunks, dtype):
 
 def _label_block(x):
     labels, count = foresting.label(x)
-    return labels, count, first_pixels(labels, count)
+    return labels, count, first_rows(labels, count)
 
 
 def _label_summary(part):
@@ -289,8 +289,8 @@ def _label_summary(part):
 
 
 def _label_finish(part, table):
-    labels, count, firsts = part
-    return label_table(count, firsts, labels.shape[1], table)[labels]
+    labels, count, rows = part
+    return label_table(count, rows, table)[labels]
 
 
 def label(image):
@@ -420,7 +420,7 @@ def _rebuild(seed, mask, offers, dilate):
     return foresting.reconstruction(s, mask, "dilation" if dilate else "erosion")
 
 
-def reconstruction(seed, mask, method="dilation"):
+def reconstruction(seed, mask, method="dilation", halo=0):
     """Grey-level reconstruction of `seed` under (or above) `mask`, over all
     chunks.
 
@@ -430,6 +430,10 @@ def reconstruction(seed, mask, method="dilation"):
         2-D integer images of one size, values 0 and above; the seed is
         rechunked as the mask.
     method : {'dilation', 'erosion'}
+    halo : int
+        Pixels around each chunk that the first round also reconstructs
+        (then drops): a larger halo costs more in that round and may save
+        later rounds. The result does not depend on it.
 
     Returns
     -------
@@ -439,7 +443,8 @@ def reconstruction(seed, mask, method="dilation"):
 
     Notes
     -----
-    The first round reconstructs every chunk on its own. Each further round
+    The first round reconstructs every chunk on its own (with `halo`
+    pixels of its neighbours around it). Each further round
     hands every chunk the faces of its neighbours (corners included) as
     extra seeds and reconstructs again only the chunks on which these raise
     (lower) a face pixel; the result of each pixel is unique, so when no face
@@ -460,6 +465,7 @@ def reconstruction(seed, mask, method="dilation"):
     """
     if method not in ("dilation", "erosion"):
         raise ValueError(f"method must be 'dilation' or 'erosion', not {method!r}")
+    halo = int_arg(halo, "halo", 0)
     dilate = method == "dilation"
     m = _as_dask(mask, "mask")
     s = _as_dask(seed, "seed")
@@ -472,8 +478,12 @@ def reconstruction(seed, mask, method="dilation"):
     mblocks, _, _ = _grid(m)
     sblocks, _, _ = _grid(s)
     ni, nj = mblocks.shape
-    state = [[dask.delayed(_rebuild, pure=True)(sblocks[i, j], mblocks[i, j], None, dilate)
-              for j in range(nj)] for i in range(ni)]
+    depth = {0: min(halo, min(m.chunks[0])) if ni > 1 else 0,
+             1: min(halo, min(m.chunks[1])) if nj > 1 else 0}
+    first = da.map_overlap(lambda x, y: _rebuild(x, y, None, dilate), s, m, depth=depth,
+                           boundary="none", trim=True, dtype=dtype, align_arrays=False)
+    state = first.to_delayed()
+    state = [[state[i, j] for j in range(nj)] for i in range(ni)]
     mask_faces = dask.compute([[dask.delayed(Faces.of)(mblocks[i, j]) for j in range(nj)]
                                for i in range(ni)])[0]
     todo = [(i, j) for i in range(ni) for j in range(nj)]
