@@ -411,13 +411,14 @@ def regional_minima(image):
     return _extrema(image, False)
 
 
-def _rebuild(seed, mask, offers, dilate):
+def _rebuild(seed, mask, offers, dilate, dtype):
     """One chunk's reconstruction, its faces raised (or lowered) by what
     the neighbouring chunks offer across them."""
-    s = np.array(seed, dtype=mask.dtype, copy=True)
     if offers is not None:
-        apply_offers(s, mask, offers, dilate)
-    return foresting.reconstruction(s, mask, "dilation" if dilate else "erosion")
+        seed = np.array(seed, copy=True)
+        apply_offers(seed, mask, offers, dilate)
+    out = foresting.reconstruction(seed, mask, "dilation" if dilate else "erosion")
+    return out.astype(dtype, copy=False)
 
 
 def reconstruction(seed, mask, method="dilation", halo=0):
@@ -474,13 +475,17 @@ def reconstruction(seed, mask, method="dilation", halo=0):
     if s.chunks != m.chunks:
         s = s.rechunk(m.chunks)
     dtype = _out_dtype(lambda x: foresting.reconstruction(x, x, method), m.dtype)
+    if not dilate and not np.can_cast(s.dtype, dtype):
+        # as the single call: int32 when a seed value does not fit the mask's dtype
+        if int(s.max().compute()) > np.iinfo(dtype).max:
+            dtype = np.dtype(np.int32)
     (m,) = dask.persist(m)
     mblocks, _, _ = _grid(m)
     sblocks, _, _ = _grid(s)
     ni, nj = mblocks.shape
     depth = {0: min(halo, min(m.chunks[0])) if ni > 1 else 0,
              1: min(halo, min(m.chunks[1])) if nj > 1 else 0}
-    first = da.map_overlap(lambda x, y: _rebuild(x, y, None, dilate), s, m, depth=depth,
+    first = da.map_overlap(lambda x, y: _rebuild(x, y, None, dilate, dtype), s, m, depth=depth,
                            boundary="none", trim=True, dtype=dtype, align_arrays=False)
     state = first.to_delayed()
     state = [[state[i, j] for j in range(nj)] for i in range(ni)]
@@ -503,6 +508,6 @@ def reconstruction(seed, mask, method="dilation", halo=0):
                     nxt.append((i, j, offers))
         for i, j, offers in nxt:
             state[i][j] = dask.delayed(_rebuild, pure=True)(state[i][j], mblocks[i, j], offers,
-                                                            dilate)
+                                                            dilate, dtype)
         todo = [(i, j) for i, j, _ in nxt]
     return _assemble(state, m.chunks, dtype)

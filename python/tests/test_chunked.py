@@ -158,6 +158,17 @@ def test_bad_input_fails_as_the_single_call_does():
     seed[1, 1] = 3
     with pytest.raises(ValueError):
         fc.reconstruction(seed, a).compute()
+    wide = np.zeros((4, 4), np.int32)
+    wide[0, 0] = 300  # wraps in uint8: must not pass for 44
+    with pytest.raises(ValueError):
+        fc.reconstruction(da.from_array(wide, 2), a).compute()
+    # a seed above the mask's dtype: int32, as the single call returns
+    high = np.full((4, 4), 999, np.int32)
+    high[3, 3] = 0
+    expected = foresting.reconstruction(high, a, "erosion")
+    got = fc.reconstruction(da.from_array(high, 2), a, "erosion").compute()
+    assert got.dtype == expected.dtype
+    np.testing.assert_array_equal(got, expected)
 
 
 def test_image_files_round_trip_lazily(tmp_path):
