@@ -3,10 +3,11 @@ chunk, written chunk by chunk into a temporary file renamed into place. The
 tasks carry the file's name, never its pixels."""
 
 import os
-import tempfile
 
 import dask.array as da
 from dask.base import tokenize
+
+from .io import _write_atomically
 import numpy as np
 
 _WHITE = b" \t\n\r\v\f"
@@ -160,19 +161,11 @@ def write_image(path, image):
     top = 255 if a.dtype == np.uint8 else max(256, int(a.max().compute()))
     header = f"{'P6' if a.ndim == 3 else 'P5'}\n{a.shape[1]} {a.shape[0]}\n{top}\n".encode()
     file_dtype = np.dtype(np.uint8) if a.dtype == np.uint8 else np.dtype(">u2")
-    fd, temp = tempfile.mkstemp(prefix=".foresting-", dir=os.path.dirname(path))
-    try:
-        with os.fdopen(fd, "wb") as f:
+
+    def write(name):
+        with open(name, "wb") as f:
             f.write(header)
             f.truncate(len(header) + a.size * file_dtype.itemsize)
-        da.store(a, _FileTarget(temp, len(header), a.shape, file_dtype), lock=False)
-        umask = os.umask(0)
-        os.umask(umask)
-        os.chmod(temp, 0o666 & ~umask)
-        os.replace(temp, path)
-    except BaseException:
-        try:
-            os.unlink(temp)
-        except FileNotFoundError:
-            pass
-        raise
+        da.store(a, _FileTarget(name, len(header), a.shape, file_dtype), lock=False)
+
+    _write_atomically(path, write)
