@@ -8,25 +8,22 @@ dtype. Inside a chunk the single calls do the work; the chunks are joined on
 their faces only, so the number of tasks and the data one task receives grow
 with the number of chunks and their sides, never with the whole image.
 
-=====================================  ==========================================
-operator                               cost beyond one call per chunk
-=====================================  ==========================================
-dilation, erosion (``squared_radius``)  halo of floor(sqrt(squared_radius))
-opening, closing                       halo of 2 floor(sqrt(squared_radius))
-gradient                               halo of 1
-area_opening, area_closing             halo of ``area - 1`` (chunks merged up to it)
-label                                  2 passes per chunk + 1 join task on faces
-regional_maxima, regional_minima       1 pass per chunk + 1 join task on faces
-reconstruction                         1 pass per chunk, then rounds over the
-                                       chunks whose faces still change
-=====================================  ==========================================
+What each operator costs beyond one call per chunk:
+
+- ``dilation``, ``erosion``: a halo of floor(sqrt(squared_radius)) pixels;
+  ``opening``, ``closing``: twice that; ``gradient``: 1 pixel;
+- ``area_opening``, ``area_closing``: a halo of ``area - 1`` pixels (chunks
+  smaller than that are merged first);
+- ``label``: two passes per chunk and one join task on the chunk faces;
+- ``regional_maxima``, ``regional_minima``: one pass per chunk and one join
+  task on the faces;
+- ``reconstruction``: one pass per chunk, then rounds over the chunks whose
+  faces still change, as many as the faces a propagation crosses.
 
 This module needs dask; ``import foresting`` does not load it.
 """
 
 import math
-import os
-import tempfile
 
 import dask
 import dask.array as da

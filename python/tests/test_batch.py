@@ -139,6 +139,11 @@ def test_a_worker_killed_mid_run_loses_nothing(tmp_path, data, monkeypatch):
         killer.start()
         records = fb.run([folder], out, slowmod.slow_opening, client=client, progress=False)
         killer.join()
+        # the command line on the same cluster, through its address
+        r = cli(folder / "c0*.pgm", "-o", tmp_path / "three", "--function", "area_closing",
+                "--arg", "area=25", "--scheduler", cluster.scheduler_address, cwd=tmp_path)
+        assert r.returncode == 0, r.stderr
+        assert [row["status"] for row in summary(tmp_path / "three").values()] == ["done"] * 10
     assert [r["status"] for r in records] == ["done"] * 10
     assert any("interrupted" in r["message"] for r in records)
     assert tree(out) == tree(tmp_path / "one")
