@@ -160,6 +160,10 @@ def process(path, out, task, force=False):
     start = time.perf_counter()
     record = {"file": path, "status": "done", "seeds": "", "message": ""}
     prefix = f".{stem}.partial-"
+    if not force and os.path.isdir(final):
+        # an earlier attempt finished it and was lost before it could say so
+        record.update(seconds="0.000", message="completed by an earlier attempt")
+        return record
     left = [n for n in os.listdir(out) if n.startswith(prefix)]
     notes = []
     if left:
@@ -173,15 +177,22 @@ def process(path, out, task, force=False):
         record["seeds"] = result.get("seeds", "")
         if result.get("message"):
             notes.append(result["message"])
-        if os.path.isdir(final):
-            if not force:
-                raise FileExistsError(f"{final} was written meanwhile")
+        if os.path.isdir(final) and not force:
+            _remove(temp)  # another attempt finished first, with the same files
+            notes.append("completed by another attempt")
+        elif os.path.isdir(final):
             old = os.path.join(out, f".{stem}.old-{uuid.uuid4().hex[:8]}")
             os.rename(final, old)
             os.rename(temp, final)
             _remove(old)
         else:
-            os.rename(temp, final)
+            try:
+                os.rename(temp, final)
+            except OSError:
+                if not os.path.isdir(final):
+                    raise
+                _remove(temp)
+                notes.append("completed by another attempt")
     except Exception as e:  # a bad file is recorded, never raised
         _remove(temp)
         record["status"] = "failed"

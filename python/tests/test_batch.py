@@ -147,3 +147,16 @@ def test_a_worker_killed_mid_run_loses_nothing(tmp_path, data, monkeypatch):
     assert [r["status"] for r in records] == ["done"] * 10
     assert any("interrupted" in r["message"] for r in records)
     assert tree(out) == tree(tmp_path / "one")
+
+
+def test_an_attempt_cleans_up_after_a_lost_one_and_keeps_a_finished_one(tmp_path, images):
+    out = tmp_path / "out"
+    (out / ".im0.partial-host-1-abc").mkdir(parents=True)
+    task = fb.Pipeline(["regMin", 0, 60], sieve=(0, 1))
+    r = fb.process(str(images / "im0.pgm"), str(out), task)
+    assert r["status"] == "done" and "interrupted" in r["message"]
+    assert sorted(p.name for p in out.iterdir()) == ["im0"]
+    stamp = (out / "im0" / "filtered.pgm").stat().st_mtime_ns
+    r = fb.process(str(images / "im0.pgm"), str(out), task)
+    assert r["status"] == "done" and "earlier attempt" in r["message"]
+    assert (out / "im0" / "filtered.pgm").stat().st_mtime_ns == stamp
