@@ -7,9 +7,9 @@ call, with the largest resident memory of any worker.
 
 The image is the 4096 x 4096 benchmark image (make_bench_images) tiled to
 --size pixels a side. Each single call runs in a fresh process (its peak
-RSS is that process's); the chunked version reads the file lazily and
-stores its result into a memory-mapped .npy file, both timed from reading to
-result. Results are checked equal. Then --batch images of --batch-size
+RSS is that process's); both read the image file and write the result
+to a .npy file, the chunked version lazily and chunk by chunk, and are timed
+from the read to the written result. Results are checked equal. Then --batch images of --batch-size
 pixels go through the dome-cutting pipeline with 1 and 2 workers. The
 machine may be shared: every figure is the median of --reps runs, and the
 ratios are taken within one run of this script.
@@ -47,8 +47,8 @@ def single(op, path, result):
         out = foresting.label((image >= 128).astype(np.uint8))[0]
     else:
         out = foresting.regional_maxima(image)
-    seconds = time.perf_counter() - start
     np.save(result, out)
+    seconds = time.perf_counter() - start
     rss = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
     print(json.dumps({"seconds": seconds, "rss": rss}))
 
