@@ -96,10 +96,10 @@ def first_rows(labels, count):
 def _first_columns(labels, rows, wanted):
     """Column of the first pixel of each wanted label on its first row."""
     cols = np.zeros(len(wanted), np.int64)
-    for r in np.unique(rows):
-        pick = rows == r
-        values, first = np.unique(labels[r], return_index=True)
-        cols[pick] = first[np.searchsorted(values, wanted[pick])]
+    step = max(1, 2**22 // labels.shape[1])  # rows compared at once
+    for k in range(0, len(wanted), step):
+        part = slice(k, k + step)
+        cols[part] = np.argmax(labels[rows[part]] == wanted[part, None], axis=1)
     return cols
 
 
