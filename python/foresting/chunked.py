@@ -350,6 +350,8 @@ def _extrema_summary(result):
 
 def _extrema_finish(result, dropped):
     _, mask, labels, count = result
+    if len(dropped) == 0:
+        return mask
     keep = np.ones(count + 1, bool)
     keep[dropped] = False
     return keep[labels] & mask
