@@ -338,23 +338,30 @@ def label(image):
 
 
 def _extrema_block(x, maxima):
-    mask = foresting.regional_maxima(x) if maxima else foresting.regional_minima(x)
-    labels, count = foresting.label(mask)
-    return x, mask, labels, count
+    # every pixel of every extremum of the chunk, numbered by extremum
+    seeds = foresting.regional_maxima_seeds(x) if maxima else foresting.regional_minima_seeds(x)
+    return x, seeds.coords, seeds.labels
 
 
 def _extrema_summary(result):
-    x, _, labels, count = result
-    return Faces.of(x), Faces.of(labels), count
+    x, coords, labels = result
+    faces = []
+    for axis, at in ((0, 0), (0, x.shape[0] - 1), (1, 0), (1, x.shape[1] - 1)):
+        line = np.zeros(x.shape[1 - axis], np.int32)
+        on = coords[:, axis] == at
+        line[coords[on, 1 - axis]] = labels[on]
+        faces.append(line)
+    return Faces.of(x), Faces(*faces), int(labels.max()) if len(labels) else 0
 
 
 def _extrema_finish(result, dropped):
-    _, mask, labels, count = result
-    if len(dropped) == 0:
-        return mask
-    keep = np.ones(count + 1, bool)
-    keep[dropped] = False
-    return keep[labels] & mask
+    x, coords, labels = result
+    out = np.zeros(x.shape, bool)
+    if len(dropped):
+        keep = ~np.isin(labels, dropped)
+        coords = coords[keep]
+    out[coords[:, 0], coords[:, 1]] = True
+    return out
 
 
 def _extrema(image, maxima):
@@ -420,7 +427,7 @@ def _rebuild(seed, mask, offers, dilate, dtype):
     return out.astype(dtype, copy=False)
 
 
-def reconstruction(seed, mask, method="dilation", halo=0):
+def reconstruction(seed, mask, method="dilation", halo=None):
     """Grey-level reconstruction of `seed` under (or above) `mask`, over all
     chunks.
 
@@ -430,10 +437,11 @@ def reconstruction(seed, mask, method="dilation", halo=0):
         2-D integer images of one size, values 0 and above; the seed is
         rechunked as the mask.
     method : {'dilation', 'erosion'}
-    halo : int
+    halo : int, optional
         Pixels around each chunk that the first round also reconstructs
         (then drops): a larger halo costs more in that round and may save
-        later rounds. The result does not depend on it.
+        later rounds. By default an eighth of the smallest chunk side. The
+        result does not depend on it.
 
     Returns
     -------
@@ -465,7 +473,8 @@ def reconstruction(seed, mask, method="dilation", halo=0):
     """
     if method not in ("dilation", "erosion"):
         raise ValueError(f"method must be 'dilation' or 'erosion', not {method!r}")
-    halo = int_arg(halo, "halo", 0)
+    if halo is not None:
+        halo = int_arg(halo, "halo", 0)
     dilate = method == "dilation"
     m = _as_dask(mask, "mask")
     s = _as_dask(seed, "seed")
@@ -482,6 +491,8 @@ def reconstruction(seed, mask, method="dilation", halo=0):
     mblocks, _, _ = _grid(m)
     sblocks, _, _ = _grid(s)
     ni, nj = mblocks.shape
+    if halo is None:
+        halo = min(min(m.chunks[0]), min(m.chunks[1])) // 8
     depth = {0: min(halo, min(m.chunks[0])) if ni > 1 else 0,
              1: min(halo, min(m.chunks[1])) if nj > 1 else 0}
     first = da.map_overlap(lambda x, y: _rebuild(x, y, None, dilate, dtype), s, m, depth=depth,
