@@ -113,7 +113,7 @@ class Peak:
 def cluster(workers):
     from distributed import Client, LocalCluster
     c = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
-                     dashboard_address=None, memory_limit=0)
+                     dashboard_address=":0", memory_limit=0)
     return c, Client(c)
 
 

@@ -321,7 +321,7 @@ def _distributed(todo, out, task, force, workers, scheduler, client, records, ba
         client = Client(scheduler)
     elif own:
         cluster = LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
-                               processes=True, host="127.0.0.1", dashboard_address=None)
+                               processes=True, host="127.0.0.1", dashboard_address=":0")
         client = Client(cluster)
     try:
         futures = {client.submit(process, f, out, task, force, pure=False,

@@ -102,9 +102,6 @@ def slow_opening(image):
 '''
 
 
-@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="worker processes of a cluster start too slowly under "
-                           "AddressSanitizer for the suite's time limits")
 def test_a_worker_killed_mid_run_loses_nothing(tmp_path, data, monkeypatch):
     (tmp_path / "helpers").mkdir()
     (tmp_path / "helpers" / "slowmod.py").write_text(SLOW)
@@ -122,7 +119,7 @@ def test_a_worker_killed_mid_run_loses_nothing(tmp_path, data, monkeypatch):
     fb.run([folder], tmp_path / "one", slowmod.slow_opening, workers=0, progress=False)
 
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  host="127.0.0.1", dashboard_address=None) as cluster, \
+                                  host="127.0.0.1", dashboard_address=":0") as cluster, \
             distributed.Client(cluster) as client:
         pids = list(client.run(os.getpid).values())
         out = tmp_path / "two"
