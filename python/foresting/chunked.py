@@ -263,11 +263,8 @@ def area_closing(image, area):
 # Operators joined across chunk faces
 
 def _grid(a):
-    """Blocks of `a` as a 2-D list of delayed arrays, with the offsets."""
-    blocks = a.to_delayed()
-    r0 = np.concatenate([[0], np.cumsum(a.chunks[0])])
-    c0 = np.concatenate([[0], np.cumsum(a.chunks[1])])
-    return blocks, r0, c0
+    """Blocks of `a` as a 2-D array of delayed arrays."""
+    return a.to_delayed()
 
 
 def _assemble(blocks, chunks, dtype):
@@ -323,7 +320,7 @@ def label(image):
     True
     """
     a = _as_dask(image)
-    blocks, r0, c0 = _grid(a)
+    blocks = _grid(a)
     ni, nj = blocks.shape
     parts = [[dask.delayed(_label_block, pure=True)(blocks[i, j]) for j in range(nj)]
              for i in range(ni)]
@@ -366,7 +363,7 @@ def _extrema_finish(result, dropped):
 
 def _extrema(image, maxima):
     a = _as_dask(image)
-    blocks, _, _ = _grid(a)
+    blocks = _grid(a)
     ni, nj = blocks.shape
     parts = [[dask.delayed(_extrema_block, pure=True)(blocks[i, j], maxima) for j in range(nj)]
              for i in range(ni)]
@@ -488,8 +485,7 @@ def reconstruction(seed, mask, method="dilation", halo=None):
         if int(s.max().compute()) > np.iinfo(dtype).max:
             dtype = np.dtype(np.int32)
     (m,) = dask.persist(m)
-    mblocks, _, _ = _grid(m)
-    sblocks, _, _ = _grid(s)
+    mblocks = _grid(m)
     ni, nj = mblocks.shape
     if halo is None:
         halo = min(min(m.chunks[0]), min(m.chunks[1])) // 8
