@@ -157,3 +157,29 @@ TEST(ExactEDT, SeedOutsideTheImageIsAnArgumentError)
               PX_FATAL_ARGUMENT);
     EXPECT_EQ(message, "ifExactEDT: seed 1 at pixel 12 lies outside the 4 x 3 image");
 }
+
+// Images large enough for several column and row stripes (one row, one
+// column, fewer rows than threads, a block) give the one-thread result.
+TEST(ExactEDT, ThreadsGiveTheOneThreadResult)
+{
+    std::mt19937 rng(5);
+    const int shapes[][2] = {{200000, 1}, {1, 200000}, {60000, 3}, {600, 500}};
+    for (auto [ncols, nrows] : shapes) {
+        ImagePtr img(pxCreateImage(1, PX_GREY_INT, ncols, nrows));
+        for (int p = 0; p < img->npixels; ++p) img.at(p) = rng() % 1000 < 998;
+        SeedSet seeds({0, img->npixels - 1, img->npixels / 3}, {4, 5, 6}, {0, 0, 0});
+        Edt one[2];
+        {
+            ScopedThreads scoped(1);
+            one[0] = exactEdt(img.get(), nullptr);
+            one[1] = exactEdt(img.get(), seeds.get());
+        }
+        for (int threads : threadCountsToCompare()) {
+            ScopedThreads scoped(threads);
+            SCOPED_TRACE(std::to_string(ncols) + " x " + std::to_string(nrows) + ", threads " +
+                         std::to_string(threads));
+            EXPECT_TRUE(exactEdt(img.get(), nullptr) == one[0]);
+            EXPECT_TRUE(exactEdt(img.get(), seeds.get()) == one[1]);
+        }
+    }
+}
