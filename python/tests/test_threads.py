@@ -19,8 +19,9 @@ def one_thread():
 
 
 def awkward_images(rng):
-    # One row, one column, fewer rows than threads, and a plain block.
-    for shape in ((1, 300), (300, 1), (3, 200), (2, 1), (129, 77)):
+    # One row, one column, fewer rows than threads, a tiny and a plain block;
+    # large enough for the operators to cut them into several stripes.
+    for shape in ((1, 250000), (250000, 1), (3, 90000), (2, 1), (500, 600)):
         yield rng.integers(0, 4, shape).astype(np.int32)
         yield (rng.random(shape) < 0.995).astype(np.uint8)
 
