@@ -16,7 +16,6 @@ Each case is one entry of CASES: how to make its input from a benchmark
 image, and the call of each column (None where a column has none). Add a case
 to compare another operator."""
 
-import contextlib
 import json
 import os
 import pathlib
@@ -37,6 +36,9 @@ import numpy as np  # noqa: E402
 
 import foresting  # noqa: E402
 
+sys.path.insert(0, str(root / "bench"))
+from bench_python import quiet_stdout  # noqa: E402
+
 try:
     import cv2
 except ImportError:
@@ -45,21 +47,6 @@ try:
     import scipy.ndimage as ndimage
 except ImportError:
     ndimage = None
-
-
-@contextlib.contextmanager
-def quiet_stdout():
-    """The library's progress lines go to /dev/null."""
-    sys.stdout.flush()
-    saved = os.dup(1)
-    null = os.open(os.devnull, os.O_WRONLY)
-    os.dup2(null, 1)
-    try:
-        yield
-    finally:
-        os.dup2(saved, 1)
-        os.close(null)
-        os.close(saved)
 
 
 def binary(img):
