@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "pxImage/parallel.h"
@@ -199,24 +200,11 @@ py::tuple exactEdt(const py::array &mask, bool wantIndices, bool wantLabels)
 {
     const int nrows = static_cast<int>(mask.shape(0)), ncols = static_cast<int>(mask.shape(1));
     const int n = nrows * ncols;
-    std::vector<int> converted;
-    int *band = nullptr;
-    if (mask.dtype().is(py::dtype::of<std::int32_t>())) {
-        band = static_cast<int *>(const_cast<void *>(mask.data()));
-    } else {
-        converted.resize(static_cast<std::size_t>(n));
-        const std::uint8_t *m = static_cast<const std::uint8_t *>(mask.data());
-        for (int p = 0; p < n; ++p) converted[p] = m[p];
-        band = converted.data();
-    }
-    // A view of the caller's array: ifExactEDT reads the size and band 0 only.
-    Image view{};
-    view.bands = &band;
-    view.nbands = 1;
-    view.ncols = ncols;
-    view.nrows = nrows;
-    view.npixels = n;
-    view.type = PX_GREY_INT;
+    const bool asInts = mask.dtype().is(py::dtype::of<std::int32_t>());
+    const std::uint8_t *bytes = static_cast<const std::uint8_t *>(mask.data());
+    std::unique_ptr<int[]> converted(asInts ? nullptr : new int[static_cast<std::size_t>(n)]);
+    int *band = asInts ? static_cast<int *>(const_cast<void *>(mask.data())) : converted.get();
+    BandView view(band, nrows, ncols);
 
     py::array_t<double> distance({nrows, ncols});
     py::array_t<std::int32_t> indices, labels;
@@ -231,7 +219,11 @@ py::tuple exactEdt(const py::array &mask, bool wantIndices, bool wantLabels)
     }
     double *d = distance.mutable_data();
     guarded([&] {
-        ifExactEDT(&view, nullptr, nullptr, d, nearest, label);
+        if (!asInts)
+            pxParallelRanges(n, 1 << 16, [&](int begin, int end, int) {
+                for (int p = begin; p < end; ++p) band[p] = bytes[p];
+            });
+        ifExactEDT(&view.img, nullptr, nullptr, d, nearest, label);
         if (nearest) splitIndices(nearest, nearest + n, n, ncols);
     });
     return py::make_tuple(distance, wantIndices ? py::object(indices) : py::object(py::none()),

@@ -19,9 +19,11 @@ py::array regional(const py::array &a, bool maxima)
 py::tuple label(const py::array &a)
 {
     ImagePtr img = toImage(a, "image");
-    ImagePtr out = newImage(1, PX_GREY_INT, img->ncols, img->nrows);
-    guarded([&] { ifLabelImage(img.get(), out.get()); });
-    return py::make_tuple(fromImage(out.get(), 0, py::dtype::of<std::int32_t>()), out->maxValue);
+    // The labels go straight into the returned array: every pixel is written.
+    py::array_t<std::int32_t> labels({img->nrows, img->ncols});
+    BandView out(labels.mutable_data(), img->nrows, img->ncols);
+    guarded([&] { ifLabelImage(img.get(), &out.img); });
+    return py::make_tuple(labels, out.img.maxValue);
 }
 
 // The flat zones of the image that hold a seed.
