@@ -141,7 +141,7 @@ def write_api_pages(srcdir):
 
 # Families that hold no image operator to picture and so need no gallery
 # example.
-NO_GALLERY = ("settings",)
+NO_GALLERY = ("settings", "threads")
 
 
 def check_gallery(app):

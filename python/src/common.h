@@ -99,4 +99,24 @@ PathCostFn pathCostFor(const std::string &name);
 // Adjacency functions by neighbourhood size (4 or 8).
 AdjacencyFn adjacencyFor(int connectivity);
 
+// A one-band integer image record over memory the caller owns (no row
+// offsets), for the library calls that read only the size and band 0 of an
+// input, or write only band 0 and maxValue of an output: a numpy array lent
+// to the library without a copy.
+struct BandView {
+    int *band;
+    Image img{};
+    BandView(int *data, int nrows, int ncols) : band(data)
+    {
+        img.bands = &band;
+        img.nbands = 1;
+        img.ncols = ncols;
+        img.nrows = nrows;
+        img.npixels = nrows * ncols;
+        img.type = PX_GREY_INT;
+    }
+    BandView(const BandView &) = delete;
+    BandView &operator=(const BandView &) = delete;
+};
+
 } // namespace foresting

@@ -2,6 +2,10 @@
 
 #include "common.h"
 
+#include <cstdint>
+
+#include "pxImage/parallel.h"
+
 namespace foresting {
 
 namespace {
@@ -18,10 +22,30 @@ py::array regional(const py::array &a, bool maxima)
 // (labels int32, count): 8-connected components of the positive pixels.
 py::tuple label(const py::array &a)
 {
-    ImagePtr img = toImage(a, "image");
-    ImagePtr out = newImage(1, PX_GREY_INT, img->ncols, img->nrows);
-    guarded([&] { ifLabelImage(img.get(), out.get()); });
-    return py::make_tuple(fromImage(out.get(), 0, py::dtype::of<std::int32_t>()), out->maxValue);
+    // The labels go straight into the returned array: every pixel is written.
+    // Bytes are widened into that array itself, which the library reads in
+    // full before writing it; other inputs take the general conversion.
+    const bool bytes = a.ndim() == 2 && a.itemsize() == 1 && (a.dtype().kind() == 'u' || a.dtype().kind() == 'b') &&
+                       (a.flags() & py::array::c_style);
+    if (!bytes) {
+        ImagePtr img = toImage(a, "image");
+        py::array_t<std::int32_t> labels({img->nrows, img->ncols});
+        BandView out(labels.mutable_data(), img->nrows, img->ncols);
+        guarded([&] { ifLabelImage(img.get(), &out.img); });
+        return py::make_tuple(labels, out.img.maxValue);
+    }
+    const int nrows = static_cast<int>(a.shape(0)), ncols = static_cast<int>(a.shape(1)), n = nrows * ncols;
+    py::array_t<std::int32_t> labels({nrows, ncols});
+    BandView out(labels.mutable_data(), nrows, ncols);
+    const std::uint8_t *in = static_cast<const std::uint8_t *>(a.data());
+    guarded([&] {
+        int *o = out.band;
+        pxParallelRanges(n, 1 << 16, [&](int begin, int end, int) {
+            for (int p = begin; p < end; ++p) o[p] = in[p];
+        });
+        ifLabelImage(&out.img, &out.img);
+    });
+    return py::make_tuple(labels, out.img.maxValue);
 }
 
 // The flat zones of the image that hold a seed.
