@@ -27,6 +27,18 @@ enum {
 typedef void (*PxGuardedFn)(void *arg);
 int pxCatchFatal(PxGuardedFn fn, void *arg, char *message, int size);
 
+/* ---- Threads ----------------------------------------------------------- */
+/* The data-parallel operators split their work over this many threads; their
+ * results do not depend on the count. n >= 1 sets it (values above 256 read
+ * as 256), n < 1 returns to the default. Returns the previous setting (0 when
+ * there was none). The setting is shared by all threads of the process. */
+int pxSetNumThreads(int n);
+
+/* The thread count in use: the setting when there is one, else the
+ * environment variable FORESTING_NUM_THREADS when it holds a positive integer,
+ * else the machine's hardware threads; always 1 to 256. */
+int pxGetNumThreads(void);
+
 /* ---- Image record ------------------------------------------------------ */
 
 /* Type codes. Only 1..5 are ever written to files. */

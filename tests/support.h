@@ -229,6 +229,24 @@ inline std::string sowerPath() { return PX_SOWER_PATH; }
 inline std::string sievePath() { return PX_SIEVE_PATH; }
 #endif
 
+// Sets the library's thread count for the length of a scope, then puts the
+// previous setting back.
+struct ScopedThreads {
+    int previous;
+    explicit ScopedThreads(int n) : previous(pxSetNumThreads(n)) {}
+    ScopedThreads(const ScopedThreads &) = delete;
+    ScopedThreads &operator=(const ScopedThreads &) = delete;
+    ~ScopedThreads() { pxSetNumThreads(previous); }
+};
+
+// The thread counts every threaded operator is checked with against one
+// thread: even, odd, and more threads than some images have rows.
+inline const std::vector<int> &threadCountsToCompare()
+{
+    static const std::vector<int> counts{2, 3, 7};
+    return counts;
+}
+
 // Runs f() inside pxCatchFatal: the fatal error's kind (0 for none), with its
 // message (trailing newlines removed) in `message`.
 template <class F>

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "detail.h"
+#include "parallel.h"
 
 namespace px {
 namespace {
@@ -88,3 +89,19 @@ extern "C" int pxCatchFatal(PxGuardedFn fn, void *arg, char *message, int size)
     }
     return kind;
 }
+
+namespace px {
+
+WorkerFatalScope::WorkerFatalScope() { ++catchDepth; }
+WorkerFatalScope::~WorkerFatalScope() { --catchDepth; }
+
+void rethrowOnCaller(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (FatalError &e) {
+        raise(e.kind, std::move(e.message), false);
+    }
+}
+
+} // namespace px
