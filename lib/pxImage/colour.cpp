@@ -20,15 +20,7 @@
 
 #include "../pxImage.h"
 #include "detail.h"
-#if __has_include("parallel.h")
 #include "parallel.h"
-#else
-template <class F>
-void pxParallelRanges(int n, int, F &&f)
-{
-    if (n > 0) f(0, n, 0);
-}
-#endif
 
 // On x86-64 the busiest conversions have a second, AVX2 version of their
 // loop (four doubles a step, the same operations in the same order, so the
