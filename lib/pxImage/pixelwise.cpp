@@ -139,7 +139,9 @@ Image *pxThreshold(Image *img, int type, int low, int high)
     if (!out) return nullptr;
     const int *v = img->bands[0];
     int *o = out->bands[0];
-    inRanges(img->npixels, [&](int begin, int end) { for (int p = begin; p < end; ++p) o[p] = (v[p] >= low && v[p] <= high) ? WHITE : 0; });
+    inRanges(img->npixels, [&](int begin, int end) {
+        for (int p = begin; p < end; ++p) o[p] = (v[p] >= low && v[p] <= high) ? WHITE : 0;
+    });
     out->maxValue = WHITE;
     return out;
 }
@@ -150,7 +152,9 @@ Image *pxBandPass(Image *img, int type, int low, int high)
     if (!out) return nullptr;
     const int *v = img->bands[0];
     int *o = out->bands[0];
-    inRanges(img->npixels, [&](int begin, int end) { for (int p = begin; p < end; ++p) o[p] = (v[p] >= low && v[p] <= high) ? v[p] : 0; });
+    inRanges(img->npixels, [&](int begin, int end) {
+        for (int p = begin; p < end; ++p) o[p] = (v[p] >= low && v[p] <= high) ? v[p] : 0;
+    });
     return out;
 }
 
@@ -175,7 +179,9 @@ Image *pxNegative(Image *img, int type)
         img->maxValue = seen.load();
         top = img->maxValue;
     }
-    inRanges(img->npixels, [&](int begin, int end) { for (int p = begin; p < end; ++p) o[p] = saturate(static_cast<long long>(top) - v[p]); });
+    inRanges(img->npixels, [&](int begin, int end) {
+        for (int p = begin; p < end; ++p) o[p] = saturate(static_cast<long long>(top) - v[p]);
+    });
     out->maxValue = top;
     return out;
 }
@@ -186,7 +192,9 @@ Image *pxNegative2(Image *img, int type)
     if (!out) return nullptr;
     const int *v = img->bands[0];
     int *o = out->bands[0];
-    inRanges(img->npixels, [&](int begin, int end) { for (int p = begin; p < end; ++p) o[p] = v[p] > 0 ? 0 : WHITE; });
+    inRanges(img->npixels, [&](int begin, int end) {
+        for (int p = begin; p < end; ++p) o[p] = v[p] > 0 ? 0 : WHITE;
+    });
     out->maxValue = WHITE;
     return out;
 }
@@ -199,7 +207,9 @@ Image *pxMask(Image *img, Image *mask, int fill)
     for (int b = 0; b < img->nbands; ++b) {
         const int *v = img->bands[b];
         int *o = out->bands[b];
-        inRanges(img->npixels, [&](int begin, int end) { for (int p = begin; p < end; ++p) o[p] = m[p] <= 0 ? fill : v[p]; });
+        inRanges(img->npixels, [&](int begin, int end) {
+            for (int p = begin; p < end; ++p) o[p] = m[p] <= 0 ? fill : v[p];
+        });
     }
     return out;
 }
@@ -211,7 +221,9 @@ Image *pxBinaryDifference(Image *a, Image *b, int type)
     if (!out) return nullptr;
     const int *va = a->bands[0], *vb = b->bands[0];
     int *o = out->bands[0];
-    inRanges(a->npixels, [&](int begin, int end) { for (int p = begin; p < end; ++p) o[p] = (va[p] > 0 && vb[p] == 0) ? WHITE : 0; });
+    inRanges(a->npixels, [&](int begin, int end) {
+        for (int p = begin; p < end; ++p) o[p] = (va[p] > 0 && vb[p] == 0) ? WHITE : 0;
+    });
     out->maxValue = WHITE;
     return out;
 }
@@ -222,7 +234,9 @@ Image *pxBinaryUnion(Image *a, Image *b, int type)
     if (!out) return nullptr;
     const int *va = a->bands[0], *vb = b->bands[0];
     int *o = out->bands[0];
-    inRanges(a->npixels, [&](int begin, int end) { for (int p = begin; p < end; ++p) o[p] = (va[p] > 0 || vb[p] > 0) ? WHITE : 0; });
+    inRanges(a->npixels, [&](int begin, int end) {
+        for (int p = begin; p < end; ++p) o[p] = (va[p] > 0 || vb[p] > 0) ? WHITE : 0;
+    });
     out->maxValue = WHITE;
     return out;
 }
@@ -234,7 +248,9 @@ Image *pxUpperEnvelope(Image *a, Image *b)
     for (int k = 0; k < a->nbands; ++k) {
         const int *va = a->bands[k], *vb = b->bands[k];
         int *o = out->bands[k];
-        inRanges(a->npixels, [&](int begin, int end) { for (int p = begin; p < end; ++p) o[p] = std::max(va[p], vb[p]); });
+        inRanges(a->npixels, [&](int begin, int end) {
+            for (int p = begin; p < end; ++p) o[p] = std::max(va[p], vb[p]);
+        });
     }
     return out;
 }
@@ -246,7 +262,9 @@ Image *pxLowerEnvelope(Image *a, Image *b)
     for (int k = 0; k < a->nbands; ++k) {
         const int *va = a->bands[k], *vb = b->bands[k];
         int *o = out->bands[k];
-        inRanges(a->npixels, [&](int begin, int end) { for (int p = begin; p < end; ++p) o[p] = std::min(va[p], vb[p]); });
+        inRanges(a->npixels, [&](int begin, int end) {
+            for (int p = begin; p < end; ++p) o[p] = std::min(va[p], vb[p]);
+        });
     }
     return out;
 }
@@ -426,7 +444,9 @@ void pxCombineImageWithGrad(Image *img, Image *grad)
     const int *g = grad->bands[0];
     for (int b = 0; b < img->nbands; ++b) {
         int *v = img->bands[b];
-        inRanges(img->npixels, [&](int begin, int end) { for (int p = begin; p < end; ++p) v[p] = std::max(v[p], g[p]); });
+        inRanges(img->npixels, [&](int begin, int end) {
+            for (int p = begin; p < end; ++p) v[p] = std::max(v[p], g[p]);
+        });
     }
 }
 
