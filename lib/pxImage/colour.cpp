@@ -8,11 +8,13 @@
 // spelled out term by term on purpose. The conversions through XYZ keep the
 // three per-band functions of the integer X, Y and Z in tables when the
 // values span a short range, which gives the very doubles the formula would.
+// Every pixel is converted on its own, so the image is cut into ranges for the
+// library's threads, and the results do not depend on their number.
 
 #include <algorithm>
 #include <climits>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
