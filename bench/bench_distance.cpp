@@ -3,7 +3,8 @@
 // thresholded at 128. The distance case also reports the largest difference
 // between the propagated distance and the exact Euclidean distance (computed
 // once per image by the separable lower-envelope transform of Felzenszwalb
-// and Huttenlocher, 2012), and how many pixels differ at all.
+// and Huttenlocher, 2012), and how many pixels differ at all. The library's
+// exact transform is timed on one thread and on its default threads.
 
 #include <benchmark/benchmark.h>
 
@@ -129,6 +130,30 @@ void BM_EuclideanDT(benchmark::State &state)
     pxReleaseImage(&work);
 }
 BENCHMARK(BM_EuclideanDT)->Arg(TILED)->Arg(UPSCALED)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The exact transform of the thresholded image to its zeros, distances as
+// doubles (what the Python function returns), on one thread (threads:1) or
+// the library's default (threads:0).
+void BM_ExactEDT(benchmark::State &state)
+{
+    const int which = static_cast<int>(state.range(0));
+    const int previous = pxSetNumThreads(static_cast<int>(state.range(1)));
+    Image *bin = thresholded(which);
+    std::vector<double> distance(static_cast<std::size_t>(bin->npixels));
+    ifExactEDT(bin, nullptr, nullptr, distance.data(), nullptr, nullptr);
+    for (auto _ : state) {
+        ifExactEDT(bin, nullptr, nullptr, distance.data(), nullptr, nullptr);
+        benchmark::DoNotOptimize(distance[0]);
+    }
+    state.counters["threads"] = pxGetNumThreads();
+    setRate(state, bin);
+    pxSetNumThreads(previous);
+}
+BENCHMARK(BM_ExactEDT)
+    ->ArgsProduct({{TILED, UPSCALED}, {1, 0}})
+    ->ArgNames({"upscaled", "threads"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_SkelInner(benchmark::State &state)
 {

@@ -463,6 +463,19 @@ void iftSkelReconstr(Image *skel, Image *work);
  * iftEuclideanSkel line and "pf saved". */
 void ifEuclideanShortestPath(Image *bin, Image *out, int source, int target);
 
+/* Exact Euclidean distance transform, on pxGetNumThreads() threads. The seeds
+ * are the pixels of `seeds` (labels from the record, costs ignored; a pixel
+ * listed again takes the later label; only img's size is read) or, when seeds
+ * is NULL, the pixels of img whose band-0 value is 0, labelled 1, 2, ... in
+ * raster order. For every pixel p: sqdist[p] the squared Euclidean distance to
+ * its nearest seed, distance[p] its square root, nearest[p] that seed's pixel
+ * and label[p] its label. Among seeds at the same distance the one in the
+ * lowest column wins, then the one in the lowest row. Without any seed:
+ * sqdist -1, distance +infinity, nearest -1, label 0. Each output is an array
+ * of img->npixels values owned by the caller, or NULL when not wanted. A seed
+ * pixel outside the image is a fatal argument error. */
+void ifExactEDT(Image *img, Roots *seeds, long long *sqdist, double *distance, int *nearest, int *label);
+
 /* ---- Contour seeds and multiscale skeletons -------------------------------- */
 
 /* Contour seeds of bin (band 0 > 0): the inner contour, cleaned of pixels

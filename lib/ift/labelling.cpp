@@ -36,6 +36,7 @@
 
 #include "../ift.h"
 #include "../pxImage/detail.h"
+#include "../pxImage/parallel.h"
 
 // The window passes of the regional extrema are plain loops over int rows
 // that the compiler vectorises; on x86-64 Linux they are built a second time
@@ -135,19 +136,128 @@ inline void joinRunAbove(Run *runs, int k, int &above, int aboveEnd, int ncols, 
     if (root != k) linked(k, root);
 }
 
-// Replaces every run's parent by the number of its set: sets numbered 1, 2,
-// ... in run order of their representative. An earlier run already holds its
-// number when a later one reads it. Returns the number of sets.
-int numberRuns(Run *runs, int nruns)
+// ---- Stripes labelled in parallel ------------------------------------------
+
+// The rows are cut into stripes, one per thread. Each stripe lists its runs
+// in its own part of the run store (stripe s starts at its first row times the
+// most runs a row can hold, so run indices grow in raster order across
+// stripes too) and joins them as the serial scan would. The runs of each
+// stripe's first row are then joined to the row above, on one thread, again
+// under the earlier representative. Each stripe numbers its own kept
+// representatives, the counts are summed in stripe order, and each stripe
+// resolves the number of every run: the numbering, and everything built from
+// it, is the one-thread result.
+
+constexpr int PIXELS_PER_STRIPE = 1 << 15;  // smallest stripe worth a thread
+
+struct Stripe {
+    int y0, y1;        // rows
+    int first, end;    // runs listed
+    int base = 0;      // kept sets of the stripes above
+};
+
+struct StripedRuns {
+    std::unique_ptr<Run[]> runs;
+    std::vector<Stripe> stripes;
+    std::vector<int> rowFirst, rowEnd;  // runs of row y: rowFirst[y] .. rowEnd[y]-1
+    std::vector<std::vector<int>> numbers;  // per stripe: the set number of each of its runs
+    int sets = 0;                       // kept sets, numbered 1 .. sets
+};
+
+// Calls f(stripe index) for every stripe, the stripes spread over the threads.
+template <class F>
+void forEachStripe(const StripedRuns &sr, F f)
 {
-    int count = 0;
-    for (int k = 0; k < nruns; ++k) {
-        const int r = runs[k].parent, isRoot = r == k;
-        count += isRoot;
-        const int inherited = runs[r].parent;
-        runs[k].parent = isRoot ? count : inherited;
+    pxParallelRanges(static_cast<int>(sr.stripes.size()), 1, [&](int b, int e, int) {
+        for (int s = b; s < e; ++s) f(s);
+    });
+}
+
+// Joins the sets of runs a and b under the earlier representative.
+template <class Linked>
+void unite(Run *runs, int a, int b, Linked linked)
+{
+    int ra = findRoot(runs, a), rb = findRoot(runs, b);
+    if (ra == rb) return;
+    if (ra > rb) std::swap(ra, rb);
+    runs[rb].parent = ra;
+    linked(rb, ra);
+}
+
+// Labels the runs of an image of ncols x nrows (nrows >= 1):
+// scan(stripe, runs) lists and joins the runs of the stripe's rows (filling
+// rowFirst, rowEnd and stripe.end); a set is kept when kept(representative);
+// finish(stripe, number, runs) is then called per stripe with
+// number[k - first] (kept in sr.numbers), the number of run k's set (0 for a
+// set not kept).
+template <class Scan, class Linked, class Kept, class Finish>
+void labelStriped(StripedRuns &sr, int ncols, int nrows, Scan scan, Linked linked, Kept kept, Finish finish)
+{
+    const int count = px::parallelRangeCount(nrows, std::max(1, PIXELS_PER_STRIPE / ncols));
+    const int perRow = (ncols + 1) / 2;
+    sr.runs = runStore(ncols, nrows);
+    sr.rowFirst = px::buffer<int>(static_cast<std::size_t>(nrows));
+    sr.rowEnd = px::buffer<int>(static_cast<std::size_t>(nrows));
+    sr.stripes.clear();
+    for (int s = 0; s < count; ++s) {
+        const int y0 = static_cast<int>(static_cast<long long>(nrows) * s / count);
+        const int y1 = static_cast<int>(static_cast<long long>(nrows) * (s + 1) / count);
+        sr.stripes.push_back(Stripe{y0, y1, y0 * perRow, y0 * perRow});
     }
-    return count;
+    Run *runs = sr.runs.get();
+    forEachStripe(sr, [&](int s) { scan(sr.stripes[s], runs); });
+
+    for (int s = 1; s < count; ++s) {
+        const int y = sr.stripes[s].y0;
+        int above = sr.rowFirst[y - 1];
+        const int aboveEnd = sr.rowEnd[y - 1];
+        for (int k = sr.rowFirst[y]; k < sr.rowEnd[y]; ++k) {
+            const int start = runs[k].start - ncols, end = runs[k].end - ncols;
+            while (above < aboveEnd && runs[above].end < start) ++above;
+            for (int j = above; j < aboveEnd && runs[j].start <= end; ++j) unite(runs, j, k, linked);
+        }
+    }
+
+    // A representative's parent becomes -1 - its number within the stripe
+    // (0 for a set not kept); other runs keep pointing to an earlier run.
+    std::vector<int> kepts = px::buffer<int>(static_cast<std::size_t>(count));
+    forEachStripe(sr, [&](int s) {
+        int n = 0;
+        for (int k = sr.stripes[s].first; k < sr.stripes[s].end; ++k)
+            if (runs[k].parent == k) runs[k].parent = -1 - (kept(k) ? ++n : 0);
+        kepts[s] = n;
+    });
+    for (int s = 0; s < count; ++s) {
+        sr.stripes[s].base = sr.sets;
+        sr.sets += kepts[s];
+    }
+    auto stripeOf = [&](int k) {
+        int s = 0;
+        while (s + 1 < count && sr.stripes[s + 1].first <= k) ++s;
+        return s;
+    };
+    sr.numbers.assign(static_cast<std::size_t>(count), std::vector<int>());
+    forEachStripe(sr, [&](int s) {
+        const Stripe &st = sr.stripes[s];
+        std::vector<int> &number = sr.numbers[s];
+        number = px::buffer<int>(static_cast<std::size_t>(st.end - st.first));
+        auto fromRoot = [&](int r, const Stripe &of) {
+            const int own = -1 - runs[r].parent;
+            return own ? of.base + own : 0;
+        };
+        for (int k = st.first; k < st.end; ++k) {
+            int p = runs[k].parent;
+            if (p < 0) {
+                number[k - st.first] = fromRoot(k, st);
+            } else if (p >= st.first) {
+                number[k - st.first] = number[p - st.first];
+            } else {
+                while (runs[p].parent >= 0) p = runs[p].parent;
+                number[k - st.first] = fromRoot(p, sr.stripes[stripeOf(p)]);
+            }
+        }
+        finish(st, number, runs);
+    });
 }
 
 // ---- Connected labelling -------------------------------------------------------
@@ -325,44 +435,15 @@ inline bool beatenEqual(const int *va, const std::uint8_t *ca, const int *vb, co
     return found != 0;
 }
 
-// The candidate runs of an image in raster order, labelled: after
-// findExtremalZones, every run's parent is its extremum's number (1, 2, ...
-// in raster order of the extremum's first pixel) or 0 when the run's zone is
-// no extremum.
-struct ExtremalRuns {
-    std::unique_ptr<Run[]> runs;
-    int count = 0;    // runs listed
-    int extrema = 0;  // extrema numbered
-    int pixels = 0;   // pixels of all extrema
-};
-
-// Finds and numbers the extremal runs of img; extremal(run) is called for
-// each of them, in raster order, as soon as its number is known.
-template <Extremum E, class Extremal>
-void findExtremalZones(const Image *img, ExtremalRuns &out, Extremal extremal)
+// Finds and numbers the extremal zones of img (1, 2, ... in raster order of
+// their first pixel) as labelStriped does, finish(stripe, number, runs)
+// seeing 0 for a run whose zone is no extremum.
+template <Extremum E, class Finish>
+void findExtremalZones(const Image *img, StripedRuns &sr, Finish finish)
 {
     const int *v = img->bands[0];
     const int ncols = img->ncols, nrows = img->nrows;
-    out.runs = runStore(ncols, nrows);
-    Run *runs = out.runs.get();
-    // Three rows of row-wise extremes of the values and of the keys, of keys
-    // and of candidates, indexed by row mod 3.
     const std::size_t rowLength = static_cast<std::size_t>(ncols);
-    std::vector<int> hbuf = px::buffer<int>(3 * rowLength), kbuf = px::buffer<int>(3 * rowLength),
-                     hkbuf = px::buffer<int>(3 * rowLength);
-    std::vector<std::uint8_t> cbuf = px::buffer<std::uint8_t>(3 * rowLength);
-    std::vector<std::uint8_t> spoil = px::buffer<std::uint8_t>(rowLength);
-    auto hrow = [&](int y) { return hbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
-    auto krow = [&](int y) { return kbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
-    auto hkrow = [&](int y) { return hkbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
-    auto crow = [&](int y) { return cbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
-    auto vrow = [&](int y) { return v + static_cast<std::size_t>(y) * ncols; };
-    auto candidates = [&](int y) {
-        const int *hc = hrow(y);
-        candidateRow<E>(vrow(y), y > 0 ? hrow(y - 1) : hc, hc, y + 1 < nrows ? hrow(y + 1) : hc, crow(y), krow(y),
-                        ncols);
-        rowExtremes<E>(krow(y), hkrow(y), ncols);
-    };
     // Whether each run touches an equal-valued beaten pixel, by run index; a
     // representative collects the flags of the runs linked under it.
     std::unique_ptr<std::uint8_t[]> spoiledStore(
@@ -370,68 +451,80 @@ void findExtremalZones(const Image *img, ExtremalRuns &out, Extremal extremal)
     if (!spoiledStore) px::dieOutOfMemory();
     std::uint8_t *spoiled = spoiledStore.get();
     auto linked = [spoiled](int child, int root) { spoiled[root] |= spoiled[child]; };
-
     const std::size_t nwords = (rowLength + 63) / 64;
-    std::vector<std::uint64_t> bits = px::buffer<std::uint64_t>(nwords), spoilBits = px::buffer<std::uint64_t>(nwords);
     const std::vector<std::uint8_t> allCandidates = px::buffer<std::uint8_t>(rowLength, 1);
-    rowExtremes<E>(vrow(0), hrow(0), ncols);
-    if (nrows > 1) rowExtremes<E>(vrow(1), hrow(1), ncols);
-    candidates(0);
-    int nruns = 0, above = 0, aboveEnd = 0;  // run indices of the previous row
-    for (int y = 0; y < nrows; ++y) {
-        if (y + 1 < nrows) {
-            if (y + 2 < nrows) rowExtremes<E>(vrow(y + 2), hrow(y + 2), ncols);
-            candidates(y + 1);
+    auto vrow = [&](int y) { return v + static_cast<std::size_t>(y) * ncols; };
+
+    auto scan = [&](Stripe &st, Run *runs) {
+        // Three rows of row-wise extremes of the values and of the keys, of
+        // keys and of candidates, indexed by row mod 3.
+        std::vector<int> hbuf = px::buffer<int>(3 * rowLength), kbuf = px::buffer<int>(3 * rowLength),
+                         hkbuf = px::buffer<int>(3 * rowLength);
+        std::vector<std::uint8_t> cbuf = px::buffer<std::uint8_t>(3 * rowLength);
+        std::vector<std::uint8_t> spoil = px::buffer<std::uint8_t>(rowLength);
+        std::vector<std::uint64_t> bits = px::buffer<std::uint64_t>(nwords),
+                                   spoilBits = px::buffer<std::uint64_t>(nwords);
+        auto hrow = [&](int y) { return hbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
+        auto krow = [&](int y) { return kbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
+        auto hkrow = [&](int y) { return hkbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
+        auto crow = [&](int y) { return cbuf.data() + static_cast<std::size_t>(y % 3) * ncols; };
+        auto candidates = [&](int y) {
+            const int *hc = hrow(y);
+            candidateRow<E>(vrow(y), y > 0 ? hrow(y - 1) : hc, hc, y + 1 < nrows ? hrow(y + 1) : hc, crow(y),
+                            krow(y), ncols);
+            rowExtremes<E>(krow(y), hkrow(y), ncols);
+        };
+        // The windows of a stripe's first row reach the candidates of the row
+        // above, and those two rows further up.
+        const int y0 = st.y0;
+        if (y0 > 0) {
+            if (y0 > 1) rowExtremes<E>(vrow(y0 - 2), hrow(y0 - 2), ncols);
+            rowExtremes<E>(vrow(y0 - 1), hrow(y0 - 1), ncols);
         }
-        const int *vc = vrow(y);
-        const std::uint8_t *cc = crow(y);
-        const int *hk = hkrow(y);
-        spoilRow<E>(vc, cc, y > 0 ? hkrow(y - 1) : hk, hk, y + 1 < nrows ? hkrow(y + 1) : hk, spoil.data(), ncols);
-        packFlags(cc, ncols, bits.data());
-        packFlags(spoil.data(), ncols, spoilBits.data());
-        const int row = y * ncols;
-        forEachRun(bits.data(), ncols, [&](int x, int x1) {
-            const int c = vc[x];
-            if (c != weakest<E>()) {
-                spoiled[nruns] = anyBit(spoilBits.data(), x, x1);
-            } else {
-                // A missing row above or below is read as a row of
-                // candidates, which spoils nothing; the pixels beside the run
-                // in its own row are no candidates.
-                const int lo = std::max(x - 1, 0), hi = std::min(x1, ncols - 1);
-                const int *va = y > 0 ? vrow(y - 1) : vc, *vb = y + 1 < nrows ? vrow(y + 1) : vc;
-                const std::uint8_t *ca = y > 0 ? crow(y - 1) : allCandidates.data(),
-                                   *cb = y + 1 < nrows ? crow(y + 1) : allCandidates.data();
-                spoiled[nruns] = (vc[lo] == c && lo < x) | (vc[hi] == c && hi >= x1) |
-                                 beatenEqual(va, ca, vb, cb, lo, hi, c);
+        rowExtremes<E>(vrow(y0), hrow(y0), ncols);
+        if (y0 > 0) candidates(y0 - 1);
+        if (y0 + 1 < nrows) rowExtremes<E>(vrow(y0 + 1), hrow(y0 + 1), ncols);
+        candidates(y0);
+        int nruns = st.first, above = st.first;
+        for (int y = y0; y < st.y1; ++y) {
+            if (y + 1 < nrows) {
+                if (y + 2 < nrows) rowExtremes<E>(vrow(y + 2), hrow(y + 2), ncols);
+                candidates(y + 1);
             }
-            runs[nruns] = Run{row + x, row + x1, nruns};
-            joinRunAbove(runs, nruns, above, aboveEnd, ncols, linked);
-            ++nruns;
-        });
-        above = aboveEnd;
-        aboveEnd = nruns;
-    }
-    // The unspoiled sets are numbered in run order of their representative;
-    // an earlier run already holds its number when a later one reads it.
-    // Written without branches: whether a run is a representative follows
-    // the image, not a pattern.
-    int count = 0, pixels = 0;
-    for (int k = 0; k < nruns; ++k) {
-        const int r = runs[k].parent;
-        const int isRoot = r == k, kept = isRoot & (spoiled[k] ^ 1);
-        count += kept;
-        const int own = kept ? count : 0, inherited = runs[r].parent;
-        const int label = isRoot ? own : inherited;
-        runs[k].parent = label;
-        if (label > 0) {
-            pixels += runs[k].end - runs[k].start;
-            extremal(runs[k]);
+            const int *vc = vrow(y);
+            const std::uint8_t *cc = crow(y);
+            const int *hk = hkrow(y);
+            spoilRow<E>(vc, cc, y > 0 ? hkrow(y - 1) : hk, hk, y + 1 < nrows ? hkrow(y + 1) : hk, spoil.data(),
+                        ncols);
+            packFlags(cc, ncols, bits.data());
+            packFlags(spoil.data(), ncols, spoilBits.data());
+            const int row = y * ncols;
+            sr.rowFirst[y] = nruns;
+            forEachRun(bits.data(), ncols, [&](int x, int x1) {
+                const int c = vc[x];
+                if (c != weakest<E>()) {
+                    spoiled[nruns] = anyBit(spoilBits.data(), x, x1);
+                } else {
+                    // A missing row above or below is read as a row of
+                    // candidates, which spoils nothing; the pixels beside the
+                    // run in its own row are no candidates.
+                    const int lo = std::max(x - 1, 0), hi = std::min(x1, ncols - 1);
+                    const int *va = y > 0 ? vrow(y - 1) : vc, *vb = y + 1 < nrows ? vrow(y + 1) : vc;
+                    const std::uint8_t *ca = y > 0 ? crow(y - 1) : allCandidates.data(),
+                                       *cb = y + 1 < nrows ? crow(y + 1) : allCandidates.data();
+                    spoiled[nruns] = (vc[lo] == c && lo < x) | (vc[hi] == c && hi >= x1) |
+                                     beatenEqual(va, ca, vb, cb, lo, hi, c);
+                }
+                runs[nruns] = Run{row + x, row + x1, nruns};
+                joinRunAbove(runs, nruns, above, sr.rowFirst[y], ncols, linked);
+                ++nruns;
+            });
+            sr.rowEnd[y] = nruns;
+            above = sr.rowFirst[y];
         }
-    }
-    out.count = nruns;
-    out.extrema = count;
-    out.pixels = pixels;
+        st.end = nruns;
+    };
+    labelStriped(sr, ncols, nrows, scan, linked, [spoiled](int k) { return spoiled[k] == 0; }, finish);
 }
 
 // Releases an image when a fatal error unwinds past it.
@@ -446,24 +539,37 @@ Image *regionalExtrema(Image *img)
     std::unique_ptr<Image, ImageRelease> out(px::newImage(1, PX_GREY_INT, img->ncols, img->nrows));
     preferHugePages(out->bands[0], static_cast<std::size_t>(out->npixels) * sizeof(int));
     int *o = out->bands[0];
-    ExtremalRuns zones;
-    findExtremalZones<E>(img, zones, [o](const Run &r) { std::fill(o + r.start, o + r.end, 1); });
+    StripedRuns zones;
+    findExtremalZones<E>(img, zones, [o](const Stripe &st, const std::vector<int> &number, const Run *runs) {
+        for (int k = st.first; k < st.end; ++k)
+            if (number[k - st.first] > 0) std::fill(o + runs[k].start, o + runs[k].end, 1);
+    });
     out->maxValue = 1;
     return out.release();
 }
 
 // Seeds on every pixel of every regional extremum, in raster order, labelled
 // by extremum in raster order of the extremum's first pixel, with the pixel's
-// value as cost.
+// value as cost. Each stripe writes its own part of the seed arrays.
 template <Extremum E>
 Roots *regionalExtremaAsRoots(Image *img)
 {
     announceLabelling();  // the extrema image
     announceLabelling();  // its labelling into extrema
-    ExtremalRuns zones;
-    findExtremalZones<E>(img, zones, [](const Run &) {});
+    StripedRuns zones;
+    findExtremalZones<E>(img, zones, [](const Stripe &, const std::vector<int> &, const Run *) {});
     const Run *runs = zones.runs.get();
-    const int nseeds = zones.pixels;
+    const int nstripes = static_cast<int>(zones.stripes.size());
+    std::vector<int> before = px::buffer<int>(static_cast<std::size_t>(nstripes) + 1);
+    forEachStripe(zones, [&](int s) {
+        const Stripe &st = zones.stripes[s];
+        int pixels = 0;
+        for (int k = st.first; k < st.end; ++k)
+            if (zones.numbers[s][k - st.first] > 0) pixels += runs[k].end - runs[k].start;
+        before[s + 1] = pixels;
+    });
+    for (int s = 0; s < nstripes; ++s) before[s + 1] += before[s];
+    const int nseeds = before[nstripes];
 
     Roots *seeds = static_cast<Roots *>(std::calloc(1, sizeof(Roots)));
     if (!seeds) px::dieOutOfMemory();
@@ -473,16 +579,19 @@ Roots *regionalExtremaAsRoots(Image *img)
     preferHugePages(seeds->label, bytes);
     preferHugePages(seeds->cost, bytes);
     const int *v = img->bands[0];
-    int i = 0;
-    for (int k = 0; k < zones.count; ++k) {
-        const int l = runs[k].parent;
-        if (l <= 0) continue;
-        for (int p = runs[k].start; p < runs[k].end; ++p, ++i) {
-            seeds->pixel[i] = p;
-            seeds->label[i] = l;
-            seeds->cost[i] = v[p];
+    forEachStripe(zones, [&](int s) {
+        const Stripe &st = zones.stripes[s];
+        int i = before[s];
+        for (int k = st.first; k < st.end; ++k) {
+            const int l = zones.numbers[s][k - st.first];
+            if (l <= 0) continue;
+            for (int p = runs[k].start; p < runs[k].end; ++p, ++i) {
+                seeds->pixel[i] = p;
+                seeds->label[i] = l;
+                seeds->cost[i] = v[p];
+            }
         }
-    }
+    });
     return seeds;
 }
 
@@ -555,36 +664,40 @@ void ifLabelImage(Image *bin, Image *label)
     // pixel of it is written below.
     preferHugePages(label->bands[0], static_cast<std::size_t>(label->npixels) * sizeof(int));
     const int *b = bin->bands[0];
-    std::unique_ptr<Run[]> store = runStore(ncols, nrows);
-    Run *runs = store.get();
-    std::vector<int> rowFirst = px::buffer<int>(static_cast<std::size_t>(nrows) + 1);  // first run of each row
-    std::vector<std::uint64_t> bits = px::buffer<std::uint64_t>((static_cast<std::size_t>(ncols) + 63) / 64);
-    int nruns = 0, above = 0;
-    for (int y = 0; y < nrows; ++y) {
-        const int row = y * ncols;
-        rowFirst[y] = nruns;
-        objectBits(b + row, ncols, bits.data());
-        forEachRun(bits.data(), ncols, [&](int x, int x1) {
-            runs[nruns] = Run{row + x, row + x1, nruns};
-            joinRunAbove(runs, nruns, above, rowFirst[y], ncols, [](int, int) {});
-            ++nruns;
-        });
-        above = rowFirst[y];
-    }
-    rowFirst[nrows] = nruns;
-    label->maxValue = numberRuns(runs, nruns);
-
     int *lab = label->bands[0];
-    for (int y = 0; y < nrows; ++y) {
-        int *o = lab + static_cast<std::size_t>(y) * ncols;
-        int x = y * ncols;
-        for (int k = rowFirst[y]; k < rowFirst[y + 1]; ++k) {
-            std::fill(lab + x, lab + runs[k].start, 0);
-            std::fill(lab + runs[k].start, lab + runs[k].end, runs[k].parent);
-            x = runs[k].end;
+    const std::size_t nwords = (static_cast<std::size_t>(ncols) + 63) / 64;
+    StripedRuns sr;
+    auto scan = [&](Stripe &st, Run *runs) {
+        std::vector<std::uint64_t> bits = px::buffer<std::uint64_t>(nwords);
+        int nruns = st.first, above = st.first;
+        for (int y = st.y0; y < st.y1; ++y) {
+            const int row = y * ncols;
+            sr.rowFirst[y] = nruns;
+            objectBits(b + row, ncols, bits.data());
+            forEachRun(bits.data(), ncols, [&](int x, int x1) {
+                runs[nruns] = Run{row + x, row + x1, nruns};
+                joinRunAbove(runs, nruns, above, sr.rowFirst[y], ncols, [](int, int) {});
+                ++nruns;
+            });
+            sr.rowEnd[y] = nruns;
+            above = sr.rowFirst[y];
         }
-        std::fill(lab + x, o + ncols, 0);
-    }
+        st.end = nruns;
+    };
+    auto finish = [&](const Stripe &st, const std::vector<int> &number, const Run *runs) {
+        for (int y = st.y0; y < st.y1; ++y) {
+            int *o = lab + static_cast<std::size_t>(y) * ncols;
+            int x = y * ncols;
+            for (int k = sr.rowFirst[y]; k < sr.rowEnd[y]; ++k) {
+                std::fill(lab + x, lab + runs[k].start, 0);
+                std::fill(lab + runs[k].start, lab + runs[k].end, number[k - st.first]);
+                x = runs[k].end;
+            }
+            std::fill(lab + x, o + ncols, 0);
+        }
+    };
+    labelStriped(sr, ncols, nrows, scan, [](int, int) {}, [](int) { return true; }, finish);
+    label->maxValue = sr.sets;
 }
 
 // Marks the flat zones that hold a seed. The marks depend only on which zones

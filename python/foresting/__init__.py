@@ -17,6 +17,7 @@ import importlib as _importlib
 
 _FAMILIES = ("io", "seeds", "reconstruction", "ift", "labelling", "morphology", "pixelwise",
              "distance", "fuzzy", "colour", "area", "variants", "graphs")
+_FAMILIES += ("threads",)
 
 __all__ = []
 for _family in _FAMILIES:

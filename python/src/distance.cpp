@@ -2,7 +2,12 @@
 
 #include "common.h"
 
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <vector>
+
+#include "pxImage/parallel.h"
 
 namespace foresting {
 
@@ -164,12 +169,82 @@ py::tuple contours(const py::array &a, bool propagate)
                           fromImage(work.get(), 2, i32), fromImage(work.get(), 3, i32));
 }
 
+// Pixel indices (row-major, ncols columns; -1 for none) split into rows, in
+// place, and columns: a multiplication by the reciprocal, corrected by one
+// where rounding put it off.
+void splitIndices(int *rows, int *cols, int n, int ncols)
+{
+    const double inverse = 1.0 / ncols;
+    pxParallelRanges(n, 1 << 16, [&](int begin, int end, int) {
+        for (int i = begin; i < end; ++i) {
+            const int p = rows[i];
+            if (p < 0) {
+                cols[i] = -1;
+                continue;
+            }
+            int r = static_cast<int>(p * inverse), c = p - r * ncols;
+            if (c < 0) --r, c += ncols;
+            else if (c >= ncols) ++r, c -= ncols;
+            rows[i] = r;
+            cols[i] = c;
+        }
+    });
+}
+
+// The exact transform to the zeros of `mask` (int32, or bool/uint8 read as
+// 0 or not): float64 distances, with the nearest zero's (row, column) as a
+// (2, rows, columns) int32 array and its label (1, 2, ... in raster order)
+// when asked.
+py::tuple exactEdt(const py::array &mask, bool wantIndices, bool wantLabels)
+{
+    const int nrows = static_cast<int>(mask.shape(0)), ncols = static_cast<int>(mask.shape(1));
+    const int n = nrows * ncols;
+    std::vector<int> converted;
+    int *band = nullptr;
+    if (mask.dtype().is(py::dtype::of<std::int32_t>())) {
+        band = static_cast<int *>(const_cast<void *>(mask.data()));
+    } else {
+        converted.resize(static_cast<std::size_t>(n));
+        const std::uint8_t *m = static_cast<const std::uint8_t *>(mask.data());
+        for (int p = 0; p < n; ++p) converted[p] = m[p];
+        band = converted.data();
+    }
+    // A view of the caller's array: ifExactEDT reads the size and band 0 only.
+    Image view{};
+    view.bands = &band;
+    view.nbands = 1;
+    view.ncols = ncols;
+    view.nrows = nrows;
+    view.npixels = n;
+    view.type = PX_GREY_INT;
+
+    py::array_t<double> distance({nrows, ncols});
+    py::array_t<std::int32_t> indices, labels;
+    int *nearest = nullptr, *label = nullptr;
+    if (wantIndices) {
+        indices = py::array_t<std::int32_t>({2, nrows, ncols});
+        nearest = indices.mutable_data();
+    }
+    if (wantLabels) {
+        labels = py::array_t<std::int32_t>({nrows, ncols});
+        label = labels.mutable_data();
+    }
+    double *d = distance.mutable_data();
+    guarded([&] {
+        ifExactEDT(&view, nullptr, nullptr, d, nearest, label);
+        if (nearest) splitIndices(nearest, nearest + n, n, ncols);
+    });
+    return py::make_tuple(distance, wantIndices ? py::object(indices) : py::object(py::none()),
+                          wantLabels ? py::object(labels) : py::object(py::none()));
+}
+
 } // namespace
 
 void bind_distance(py::module_ &m)
 {
     m.def("distance_transform", &distanceTransform, py::arg("image"), py::arg("coords"), py::arg("labels"),
           py::arg("adjacency"));
+    m.def("exact_edt", &exactEdt, py::arg("mask"), py::arg("indices"), py::arg("labels"));
     m.def("skeleton", &skeleton, py::arg("image"), py::arg("kind"), py::arg("threshold"));
     m.def("skeleton_reconstruction", &skeletonReconstruction, py::arg("skeleton"));
     m.def("contour_seeds", &contourSeeds, py::arg("image"));

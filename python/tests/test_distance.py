@@ -156,3 +156,33 @@ def test_skeleton_ift_outputs_and_checks(coins):
         foresting.skeleton_ift(a, seeds, weight="cosine")
     with pytest.raises(ValueError, match="costs"):
         foresting.skeleton_ift(a, ([(0, 0)], [1], [-1]))
+
+
+def test_distance_transform_edt_equals_scipy_ties_included(rng):
+    ndimage = pytest.importorskip("scipy.ndimage")
+    shapes = [(1, 1), (1, 50), (50, 1), (3, 40), (31, 27), (64, 9)]
+    for trial in range(60):
+        shape = shapes[trial % len(shapes)]
+        # Sparse zeros leave many pixels equidistant from several of them.
+        a = (rng.random(shape) > (0.002, 0.05, 0.5, 0.97)[trial % 4]).astype(
+            (np.uint8, np.int32, np.float64, bool, np.int64)[trial % 5])
+        a.flat[rng.integers(a.size)] = 0
+        expected, expected_indices = ndimage.distance_transform_edt(a, return_indices=True)
+        distances, indices, labels = foresting.distance_transform_edt(a, return_indices=True, return_labels=True)
+        assert distances.dtype == np.float64 and indices.dtype == expected_indices.dtype
+        np.testing.assert_array_equal(distances, expected)
+        np.testing.assert_array_equal(indices, expected_indices)
+        zeros = np.zeros(a.shape, np.int32)
+        zeros[a == 0] = np.arange(1, np.count_nonzero(a == 0) + 1)
+        np.testing.assert_array_equal(labels, zeros[indices[0], indices[1]])
+    np.testing.assert_array_equal(foresting.distance_transform_edt(a[:, ::-1]),
+                                  ndimage.distance_transform_edt(a[:, ::-1]))
+
+
+def test_distance_transform_edt_without_zeros_and_bad_input():
+    d, i, labels = foresting.distance_transform_edt(np.ones((2, 3)), return_indices=True, return_labels=True)
+    assert np.isinf(d).all() and (i == -1).all() and (labels == 0).all()
+    assert foresting.distance_transform_edt(np.zeros((2, 3), bool)).tolist() == [[0.0] * 3] * 2
+    for bad in (np.zeros(4), np.zeros((2, 2, 2)), np.zeros((0, 3)), np.array([["a"]])):
+        with pytest.raises(ValueError):
+            foresting.distance_transform_edt(bad)

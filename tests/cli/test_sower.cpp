@@ -1,6 +1,8 @@
 // The sower program, run as a process: standard output, standard error, exit
 // status and the roots file, byte for byte.
 
+#include <random>
+
 #include "cli/cli_support.h"
 
 namespace {
@@ -293,3 +295,31 @@ TEST_F(Sower, AnalysisMethodsRefuseNegativeValues)
 }
 
 } // namespace
+
+// The programs take their thread count from FORESTING_NUM_THREADS; what they
+// print and write is the same byte for byte with any count.
+TEST(Threads, ProgramOutputsDoNotDependOnTheThreadCount)
+{
+    std::mt19937 rng(11);
+    std::vector<int> values(700 * 400);
+    for (int &v : values) v = static_cast<int>(rng() % 6) * 40;
+    auto runAll = [&](const char *threads) {
+        TempDir dir;
+        writeFile(dir.file("img.pgm"), p5(700, 400, values));
+        setenv("FORESTING_NUM_THREADS", threads, 1);
+        std::string all;
+        for (const char *opt : {"regMax", "regMin"}) {
+            RunResult r = runProgram({sowerPath(), "img.pgm", "roots.txt", opt, "0", "255"}, dir.path);
+            RunResult s = runProgram({sievePath(), "img.pgm", "img.pgm", "1", opt[3] == 'M' ? "1" : "0", "roots.txt"},
+                                     dir.path);
+            all += r.out + r.err + std::to_string(r.status) + readFile(dir.file("roots.txt")) + s.out + s.err +
+                   std::to_string(s.status) + readFile(dir.file("filtered.pgm")) + readFile(dir.file("labels.pgm"));
+        }
+        unsetenv("FORESTING_NUM_THREADS");
+        return all;
+    };
+    const std::string one = runAll("1");
+    EXPECT_GT(one.size(), 280000u);
+    EXPECT_EQ(runAll("3"), one);
+    EXPECT_EQ(runAll("7"), one);
+}

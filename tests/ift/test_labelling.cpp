@@ -579,3 +579,53 @@ TEST(LabelMaps, RegionsToContoursMarksOnlySidesFacingBackgroundInside)
                                                        3, 3, 3, 3, 3}));
     EXPECT_EQ(out->maxValue, 255);
 }
+
+// ---- Threads -----------------------------------------------------------------
+
+// Stripes labelled apart and joined at their borders give the one-thread
+// labels, extrema and seeds, on images large enough for several stripes:
+// one row, one column, fewer rows than threads, and blocks whose components
+// and flat zones cross many stripe borders (sparse, dense and plateau-heavy
+// values, and INT_MIN / INT_MAX plateaus).
+TEST(ConnectedLabelling, ThreadsGiveTheOneThreadResult)
+{
+    std::mt19937 rng(7);
+    const int shapes[][2] = {{300000, 1}, {1, 300000}, {100000, 3}, {700, 400}, {64, 5000}};
+    for (auto [ncols, nrows] : shapes)
+        for (int kind = 0; kind < 4; ++kind) {
+            ImagePtr img(pxCreateImage(1, PX_GREY_INT, ncols, nrows));
+            for (int p = 0; p < img->npixels; ++p) {
+                const unsigned r = rng();
+                img.at(p) = kind == 0   ? (r % 100 < 3)
+                            : kind == 1 ? (r % 100 < 60)
+                            : kind == 2 ? static_cast<int>(r % 3)
+                                        : (r % 4 == 0 ? INT_MIN : r % 4 == 1 ? INT_MAX : static_cast<int>(r % 2));
+            }
+            auto run = [&](int threads) {
+                ScopedThreads scoped(threads);
+                std::vector<std::vector<int>> images;
+                std::vector<SeedList> seeds;
+                capturedStdout([&] {
+                    ImagePtr lab(pxCreateImage(1, PX_GREY_INT, ncols, nrows));
+                    ifLabelImage(img.get(), lab.get());
+                    images.push_back(bandValues(lab.get()));
+                    images.push_back({lab->maxValue});
+                    for (bool maxima : {false, true}) {
+                        ImagePtr reg(maxima ? ifRegionalMaxima(img.get()) : ifRegionalMinima(img.get()));
+                        images.push_back(bandValues(reg.get()));
+                        RootsPtr roots(maxima ? ifRegionalMaximaAsRoots(img.get()) : ifRegionalMinimaAsRoots(img.get()));
+                        seeds.push_back(seedsOf(roots.get()));
+                    }
+                });
+                return std::make_pair(images, seeds);
+            };
+            const auto one = run(1);
+            for (int threads : threadCountsToCompare()) {
+                SCOPED_TRACE(std::to_string(ncols) + " x " + std::to_string(nrows) + ", kind " +
+                             std::to_string(kind) + ", threads " + std::to_string(threads));
+                const auto many = run(threads);
+                EXPECT_TRUE(many.first == one.first);
+                EXPECT_TRUE(many.second == one.second);
+            }
+        }
+}
