@@ -150,9 +150,9 @@ void BM_Fuzzy(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(BM_Convert<pxRgb2hsv>)->Name("BM_Rgb2hsv")->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Convert<pxRgb2lab>)->Name("BM_Rgb2lab")->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Convert<pxRgb2ycbcr>)->Name("BM_Rgb2ycbcr")->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Convert<pxRgb2hsv>)->Name("BM_Rgb2hsv")->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Convert<pxRgb2lab>)->Name("BM_Rgb2lab")->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Convert<pxRgb2ycbcr>)->Name("BM_Rgb2ycbcr")->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Fuzzy)
     ->ArgsProduct({{0, 1}, {0, 1}})
     ->ArgNames({"upscaled", "edges"})

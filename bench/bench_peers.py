@@ -81,6 +81,31 @@ CASES = [
          scipy=ndimage and (lambda m: ndimage.label(m, structure=np.ones((3, 3), bool)))),
 ]
 
+# Colour conversions on data/chelsea.ppm scaled to 4096 x 4096 (nearest
+# neighbour; bench_colour scales it bilinearly), whatever the grey image;
+# dilation and erosion by the disc of squared radius 25 on the grey images,
+# OpenCV with the same disc as its kernel.
+def chelsea(_):
+    if not hasattr(chelsea, "image"):
+        rgb = foresting.read_image(root / "data" / "chelsea.ppm")
+        rows = np.arange(4096) * rgb.shape[0] // 4096
+        cols = np.arange(4096) * rgb.shape[1] // 4096
+        chelsea.image = np.ascontiguousarray(rgb[rows][:, cols])
+    return chelsea.image
+
+
+DISC_25 = (np.add.outer(np.arange(-5, 6) ** 2, np.arange(-5, 6) ** 2) <= 25).astype(np.uint8)
+
+for _name, _ours, _code in (("rgb2hsv", foresting.rgb_to_hsv, "COLOR_RGB2HSV_FULL"),
+                            ("rgb2lab", foresting.rgb_to_lab, "COLOR_RGB2Lab"),
+                            ("rgb2ycbcr", foresting.rgb_to_ycbcr, "COLOR_RGB2YCrCb")):
+    CASES.append(Case(f"colour {_name}", chelsea, ("bench_colour", f"BM_{_name.capitalize()}"), _quiet(_ours),
+                      opencv=cv2 and (lambda a, code=getattr(cv2, _code): cv2.cvtColor(a, code))))
+CASES.append(Case("dilation (disc 25)", lambda g: g, None, lambda a: foresting.dilation(a, 25),
+                  opencv=cv2 and (lambda a: cv2.dilate(a, DISC_25))))
+CASES.append(Case("erosion (disc 25)", lambda g: g, None, lambda a: foresting.erosion(a, 25),
+                  opencv=cv2 and (lambda a: cv2.erode(a, DISC_25))))
+
 COLUMNS = ("C++ 1T", "C++ nT", "Py 1T", "Py nT", "OpenCV 1T", "OpenCV nT", "SciPy")
 
 
@@ -134,7 +159,7 @@ def python_rates(case, a):
                 start = time.perf_counter()
                 fn()
                 t.append(time.perf_counter() - start)
-    return [a.size / statistics.median(t) / 1e6 if t else None for t in times]
+    return [a.shape[0] * a.shape[1] / statistics.median(t) / 1e6 if t else None for t in times]
 
 
 def main():
@@ -147,7 +172,7 @@ def main():
     for case in CASES:
         for index, name in enumerate(("tiled", "upscaled")):
             a = case.prepare(images[name])
-            rates = cpp_rates(case, index, a.size) + python_rates(case, a)
+            rates = cpp_rates(case, index, a.shape[0] * a.shape[1]) + python_rates(case, a)
             cells = "".join(f"{r:10.1f}" if r is not None else f"{'-':>10}" for r in rates)
             print(f"{case.name:26} {name:9}{cells}", flush=True)
 

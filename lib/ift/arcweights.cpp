@@ -18,6 +18,7 @@
 
 #include "../ift.h"
 #include "../pxImage/detail.h"
+#include "../pxImage/parallel.h"
 
 namespace {
 
@@ -49,28 +50,34 @@ Image *buildArcWeights(Image *img, AdjacencyFn adjacency, bool prints, Fill fill
     }
     if (n > 0) std::memcpy(out->adjPairs, owner.pairs, 2 * static_cast<std::size_t>(n) * sizeof(int));
 
-    for (int j = 0; j < n; ++j) {
-        const int dx = owner.pairs[2 * j], dy = owner.pairs[2 * j + 1];
-        int *band = out->bands[j];
-        // Written once from start to end: fresh memory, a fault per small page.
-        px::adviseHugePages(band, static_cast<std::size_t>(ncols) * nrows * sizeof(int));
-        // Columns whose neighbour along dx exists: x0 .. x1-1.
-        const long long x0 = dx < 0 ? -static_cast<long long>(dx) : 0;
-        const long long x1 = dx > 0 ? static_cast<long long>(ncols) - dx : ncols;
-        for (int y = 0; y < nrows; ++y) {
-            int *row = band + static_cast<std::size_t>(y) * ncols;
-            const long long ny = static_cast<long long>(y) + dy;
-            if (ny < 0 || ny >= nrows || x0 >= x1) {
-                std::fill(row, row + ncols, NO_ARC);
-                continue;
+    // Written once from start to end: fresh memory, a fault per small page.
+    for (int j = 0; j < n; ++j)
+        px::adviseHugePages(out->bands[j], static_cast<std::size_t>(ncols) * nrows * sizeof(int));
+    // Stripes of rows of every band on the library's threads.
+    const long long rowValues = std::max(1LL, static_cast<long long>(ncols) * std::max(n, 1));
+    const int rowsPerTask = static_cast<int>(std::max(1LL, (1LL << 15) / rowValues));
+    pxParallelRanges(nrows, rowsPerTask, [&](int y0, int y1, int) {
+        for (int j = 0; j < n; ++j) {
+            const int dx = owner.pairs[2 * j], dy = owner.pairs[2 * j + 1];
+            int *band = out->bands[j];
+            // Columns whose neighbour along dx exists: x0 .. x1-1.
+            const long long x0 = dx < 0 ? -static_cast<long long>(dx) : 0;
+            const long long x1 = dx > 0 ? static_cast<long long>(ncols) - dx : ncols;
+            for (int y = y0; y < y1; ++y) {
+                int *row = band + static_cast<std::size_t>(y) * ncols;
+                const long long ny = static_cast<long long>(y) + dy;
+                if (ny < 0 || ny >= nrows || x0 >= x1) {
+                    std::fill(row, row + ncols, NO_ARC);
+                    continue;
+                }
+                std::fill(row, row + x0, NO_ARC);
+                std::fill(row + x1, row + ncols, NO_ARC);
+                const int p = y * ncols + static_cast<int>(x0);
+                const int q = static_cast<int>(ny) * ncols + static_cast<int>(x0) + dx;
+                fill(row + x0, p, q, static_cast<int>(x1 - x0));
             }
-            std::fill(row, row + x0, NO_ARC);
-            std::fill(row + x1, row + ncols, NO_ARC);
-            const int p = y * ncols + static_cast<int>(x0);
-            const int q = static_cast<int>(ny) * ncols + static_cast<int>(x0) + dx;
-            fill(row + x0, p, q, static_cast<int>(x1 - x0));
         }
-    }
+    });
     out->maxValue = ARC_WEIGHT_TOP;
     return out;
 }

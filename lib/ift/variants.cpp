@@ -13,6 +13,7 @@
 // of their own run a leaner loop that serves the same order (growInOrder).
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 
 #include "../ift.h"
 #include "../pxImage/detail.h"
+#include "../pxImage/parallel.h"
 #include "detail.h"
 
 namespace {
@@ -177,23 +179,45 @@ private:
 // j, a negative value no arc. An arc whose end lies outside the image is
 // skipped whatever its band says (the images the library builds hold -1
 // there); the safe area keeps that test off inner pixels.
+//
+// The weights are kept as one record of k entries per pixel, so that a served
+// pixel reads one place instead of k bands. An Entry of int holds the weight
+// itself; an Entry of uint16_t, for images whose weights all lie below 65535,
+// holds the weight plus one and 0 for no arc, which halves the records.
+template <class Entry>
 struct ImageArcs {
     Neighbours neighbours;
     int k;
     int scale;
-    PixelRecords<int> record;  // the k weights of each pixel, side by side
+    PixelRecords<Entry> record;
 
-    const int *weightsOf(int p) const { return record.data() + static_cast<std::size_t>(p) * k; }
+    static constexpr bool compact = std::is_same<Entry, std::uint16_t>::value;
+    static Entry encode(int v)
+    {
+        if constexpr (compact) return static_cast<Entry>(v < 0 ? 0 : v + 1);
+        else return v;
+    }
+
+    const Entry *weightsOf(int p) const { return record.data() + static_cast<std::size_t>(p) * k; }
 
     template <class F>
     void forEach(int p, F &&f) const
     {
-        const int *w = weightsOf(p);
+        const Entry *w = weightsOf(p);
         neighbours.forEach(p, [&](int j, int q) {
-            if (w[j] >= 0) f(q, [v = w[j], s = scale] { return v * s; });
+            if constexpr (compact) {
+                if (w[j] != 0) f(q, [v = static_cast<int>(w[j]) - 1, s = scale] { return v * s; });
+            } else {
+                if (w[j] >= 0) f(q, [v = w[j], s = scale] { return v * s; });
+            }
         });
     }
 };
+
+template <class T>
+struct IsImageArcs : std::false_type {};
+template <class Entry>
+struct IsImageArcs<ImageArcs<Entry>> : std::true_type {};
 
 // ---- Masks ----------------------------------------------------------------
 
@@ -340,8 +364,9 @@ struct ValueWeights {
 };
 
 // From an arc-weight image, through the record of its weights.
+template <class Arcs>
 struct RecordWeights {
-    const ImageArcs &arcs;
+    const Arcs &arcs;
 
     void fill(Cell *, int) const {}
     void prefetch(int p) const { __builtin_prefetch(arcs.weightsOf(p)); }
@@ -449,8 +474,8 @@ void growVariant(int n, const Bands &r, int nbuckets, const Arcs &arcs, const Ma
     NoMerging hooks;
     if constexpr (servedInOrder<Cost>()) {
         if (costsInRange) {
-            if constexpr (std::is_same<Arcs, ImageArcs>::value)
-                return growInOrder(n, ncols, r, nbuckets, RecordWeights{arcs}, mask, cost, hooks, seeds);
+            if constexpr (IsImageArcs<Arcs>::value)
+                return growInOrder(n, ncols, r, nbuckets, RecordWeights<Arcs>{arcs}, mask, cost, hooks, seeds);
             else if constexpr (std::is_same<Arcs, FunctionArcs<Normalised<WatershedWeight>>>::value)
                 return growInOrder(n, ncols, r, nbuckets, ValueWeights{arcs.neighbours, values, WEIGHT_SCALE},
                                    mask, cost, hooks, seeds);
@@ -488,32 +513,68 @@ void checkSize(const Image *other, const Image *img, const char *who, const char
                   other ? other->ncols : 0, other ? other->nrows : 0, img->ncols, img->nrows);
 }
 
-// The arcs of an arc-weight image, with weights times `scale`, and the largest
-// scaled weight (-1 when there is no arc).
-ImageArcs imageArcs(Image *weights, const Image *img, int scale, long long &largest, const char *who)
+// An arc-weight image must have the input's size and a pair for every arc.
+void checkArcImage(Image *weights, const Image *img, const char *who)
 {
     checkSize(weights, img, who, "arc-weight");
     if (weights->adjCount < 0 || weights->adjCount > weights->nbands || (weights->adjCount > 0 && !weights->adjPairs))
         px::fatal(PX_FATAL_ARGUMENT, "%s: the arc-weight image has %d bands for %d arcs\n", who, weights->nbands,
                   weights->adjCount);
-    const int k = weights->adjCount, n = img->npixels;
-    ImageArcs arcs{Neighbours(px::NeighbourTable(weights->adjPairs, k, img->ncols, img->nrows)), k, scale,
-                   PixelRecords<int>(static_cast<std::size_t>(n) * k)};
-    // The bands turned into one record of k weights per pixel, so that a served
-    // pixel reads one place instead of k bands; the largest weight on the way.
-    int top = -1;
-    int *rec = arcs.record.data();
+}
+
+// The bands of an arc-weight image turned into one record of k entries per
+// pixel, on the library's threads; sets `top` to the largest weight (-1 at
+// least). With compact entries, returns false, and leaves the records
+// unfinished, when a weight does not fit them.
+template <class Arcs>
+bool fillRecords(Arcs &arcs, Image *weights, int n, int &top)
+{
+    constexpr int COMPACT_LIMIT = 65534;
+    const int k = arcs.k;
     const int *const *band = weights->bands;
-    for (int p = 0; p < n; ++p)
-        for (int j = 0; j < k; ++j) {
-            const int v = band[j][p];
-            *rec++ = v;
-            top = v > top ? v : top;
+    std::atomic<int> largest(-1);
+    pxParallelRanges(n, 1 << 14, [&](int begin, int end, int) {
+        auto *rec = arcs.record.data() + static_cast<std::size_t>(begin) * k;
+        int t = -1;
+        for (int p = begin; p < end; ++p) {
+            for (int j = 0; j < k; ++j) {
+                const int v = band[j][p];
+                *rec++ = Arcs::encode(v);
+                t = v > t ? v : t;
+            }
+            if (Arcs::compact && t > COMPACT_LIMIT) break;
         }
-    largest = top < 0 ? -1 : static_cast<long long>(top) * scale;
-    if (largest > INT_MAX)
-        px::fatal(PX_FATAL_ARGUMENT, "%s: arc weight %d times %d is beyond int\n", who, top, scale);
-    return arcs;
+        for (int seen = largest.load(); t > seen && !largest.compare_exchange_weak(seen, t);) {
+        }
+    });
+    top = largest.load();
+    return !Arcs::compact || top <= COMPACT_LIMIT;
+}
+
+// Runs run(arcs) on the arcs of an arc-weight image, with weights times
+// `scale`, and the largest scaled weight (-1 when there is no arc): compact
+// records when every weight fits them, else records of int.
+template <class Run>
+void withImageArcs(Image *weights, const Image *img, int scale, const char *who, Run &&run)
+{
+    checkArcImage(weights, img, who);
+    const int k = weights->adjCount, n = img->npixels;
+    const px::NeighbourTable table(weights->adjPairs, k, img->ncols, img->nrows);
+    auto finish = [&](auto &arcs, int top) {
+        const long long largest = top < 0 ? -1 : static_cast<long long>(top) * scale;
+        if (largest > INT_MAX)
+            px::fatal(PX_FATAL_ARGUMENT, "%s: arc weight %d times %d is beyond int\n", who, top, scale);
+        run(arcs, largest);
+    };
+    int top;
+    {
+        ImageArcs<std::uint16_t> arcs{Neighbours(table), k, scale,
+                                      PixelRecords<std::uint16_t>(static_cast<std::size_t>(n) * k)};
+        if (fillRecords(arcs, weights, n, top)) return finish(arcs, top);
+    }
+    ImageArcs<int> arcs{Neighbours(table), k, scale, PixelRecords<int>(static_cast<std::size_t>(n) * k)};
+    fillRecords(arcs, weights, n, top);
+    finish(arcs, top);
 }
 
 // The largest cost of a seed inside the image (INT_MIN when there is none).
@@ -564,12 +625,12 @@ void runImageVariant(Image *img, Image *work, const Mask &mask, Image *weights, 
                      PathCostFn pathCost, Roots *seeds, const char *who)
 {
     const Bands r = workBands(work, img, who);
-    long long largest;
-    const ImageArcs arcs = imageArcs(weights, img, scale, largest, who);
-    const int nbuckets = coveringBuckets(specified, largest, largestSeedCost(seeds, img->npixels));
-    const bool inRange = largest < nbuckets && seedCostsIn(seeds, img->npixels, nbuckets);
-    withPathCost(pathCost, [&](auto cost) {
-        growVariant(img->npixels, r, nbuckets, arcs, mask, cost, seeds, img->ncols, nullptr, inRange);
+    withImageArcs(weights, img, scale, who, [&](const auto &arcs, long long largest) {
+        const int nbuckets = coveringBuckets(specified, largest, largestSeedCost(seeds, img->npixels));
+        const bool inRange = largest < nbuckets && seedCostsIn(seeds, img->npixels, nbuckets);
+        withPathCost(pathCost, [&](auto cost) {
+            growVariant(img->npixels, r, nbuckets, arcs, mask, cost, seeds, img->ncols, nullptr, inRange);
+        });
     });
 }
 

@@ -12,6 +12,7 @@
 // padded with the operation's neutral value and rows outside the image are
 // simply left out.
 
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@
 
 #include "../pxImage.h"
 #include "detail.h"
+#include "parallel.h"
 
 namespace {
 
@@ -35,6 +37,27 @@ struct MinOp {
     static constexpr int neutral = INT_MAX;
     static int apply(int a, int b) { return a < b ? a : b; }
 };
+
+// Rows of ncols pixels worth a thread of their own.
+int rowsPerTask(int ncols) { return std::max(1, (1 << 15) / std::max(ncols, 1)); }
+
+// Rows per thread for filtering src into dst: all of them when dst writes
+// into a band of src, which a single pass reads in its own order.
+int rowsPerTask(const Image *src, const Image *dst, int dstBands)
+{
+    for (int b = 0; b < src->nbands; ++b)
+        for (int d = 0; d < dstBands; ++d)
+            if (src->bands[b] == dst->bands[d]) return std::max(src->nrows, 1);
+    return rowsPerTask(src->ncols);
+}
+
+// top = max(top, v), from any thread.
+void raise(std::atomic<int> &top, int v)
+{
+    int seen = top.load();
+    while (v > seen && !top.compare_exchange_weak(seen, v)) {
+    }
+}
 
 // The disc of squared radius r2 as runs: the row dy (-r .. r) of the disc
 // covers dx in [-half[dy + r], half[dy + r]]. `widths` lists the distinct half
@@ -86,15 +109,15 @@ public:
     {
     }
 
-    // Filters one band and returns the largest value written (TOP_START at
-    // least).
-    int run(const int *src, int *dst)
+    // Filters the rows y0 .. y1 - 1 of one band and returns the largest value
+    // written (TOP_START at least).
+    int run(const int *src, int *dst, int y0, int y1)
     {
         src_ = src;
         int top = TOP_START;
-        int loaded = 0;
         const int r = disc_.r;
-        for (int y = 0; y < nrows_; ++y) {
+        int loaded = std::max(0, y0 - r);
+        for (int y = y0; y < y1; ++y) {
             if (keep_)
                 for (; loaded < nrows_ && loaded <= y + r; ++loaded) reduceAllWidths(loaded);
             int *out = dst + static_cast<long long>(y) * ncols_;
@@ -217,14 +240,18 @@ private:
 
 // Every band of src filtered into the same band of dst with the disc r2;
 // dst's maxValue becomes the largest value written.
+// On the library's threads, each over a stripe of rows of every band with
+// working memory of its own.
 template <class Op>
 void filterDisc(const Image *src, Image *dst, int r2)
 {
     const DiscRuns disc(r2);
-    DiscFilter<Op> filter(disc, src->ncols, src->nrows);
-    int top = TOP_START;
-    for (int b = 0; b < src->nbands; ++b) top = std::max(top, filter.run(src->bands[b], dst->bands[b]));
-    dst->maxValue = top;
+    std::atomic<int> top(TOP_START);
+    pxParallelRanges(src->nrows, rowsPerTask(src, dst, src->nbands), [&](int y0, int y1, int) {
+        DiscFilter<Op> filter(disc, src->ncols, src->nrows);
+        for (int b = 0; b < src->nbands; ++b) raise(top, filter.run(src->bands[b], dst->bands[b], y0, y1));
+    });
+    dst->maxValue = top.load();
 }
 
 Image *likeImage(const Image *src)
@@ -320,25 +347,29 @@ void pxMorphAsfCO(Image *src, Image *dst, int n)
 void pxMorphGrad(Image *src, Image *dst)
 {
     const px::NeighbourTable nb(EIGHT_NEIGHBOURS, 8, src->ncols, src->nrows);
-    int top = -1;
+    std::atomic<int> top(-1);
     int *out = dst->bands[0];
-    for (int b = 0; b < src->nbands; ++b) {
-        const int *v = src->bands[b];
-        for (int y = 0, p = 0; y < src->nrows; ++y) {
-            for (int x = 0; x < src->ncols; ++x, ++p) {
-                int hi = v[p], lo = v[p];
-                nb.forEach(p, x, y, [&](int, int q) {
-                    hi = std::max(hi, v[q]);
-                    lo = std::min(lo, v[q]);
-                });
-                const long long spread = static_cast<long long>(hi) - lo;
-                const int g = spread > INT_MAX ? INT_MAX : static_cast<int>(spread);
-                if (g > out[p]) out[p] = g;
-                top = std::max(top, g);
+    pxParallelRanges(src->nrows, rowsPerTask(src, dst, 1), [&](int y0, int y1, int) {
+        int stripeTop = -1;
+        for (int b = 0; b < src->nbands; ++b) {
+            const int *v = src->bands[b];
+            for (int y = y0, p = y0 * src->ncols; y < y1; ++y) {
+                for (int x = 0; x < src->ncols; ++x, ++p) {
+                    int hi = v[p], lo = v[p];
+                    nb.forEach(p, x, y, [&](int, int q) {
+                        hi = std::max(hi, v[q]);
+                        lo = std::min(lo, v[q]);
+                    });
+                    const long long spread = static_cast<long long>(hi) - lo;
+                    const int g = spread > INT_MAX ? INT_MAX : static_cast<int>(spread);
+                    if (g > out[p]) out[p] = g;
+                    stripeTop = std::max(stripeTop, g);
+                }
             }
         }
-    }
-    dst->maxValue = top;
+        raise(top, stripeTop);
+    });
+    dst->maxValue = top.load();
 }
 
 } // extern "C"

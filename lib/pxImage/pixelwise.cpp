@@ -6,6 +6,7 @@
 // hands out null when that fails (pxCreateImage has printed its message).
 // Sums and differences that can leave the int range saturate at its ends.
 
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,7 @@
 
 #include "../pxImage.h"
 #include "detail.h"
+#include "parallel.h"
 
 namespace {
 
@@ -24,6 +26,32 @@ int saturate(long long v)
     if (v > INT_MAX) return INT_MAX;
     if (v < INT_MIN) return INT_MIN;
     return static_cast<int>(v);
+}
+
+// Pixels worth a thread of their own.
+constexpr int PIXELS_PER_TASK = 1 << 16;
+
+// f(begin, end) over [0, n) cut into ranges for the library's threads.
+template <class F>
+void inRanges(int n, F f)
+{
+    pxParallelRanges(n, PIXELS_PER_TASK, [&](int begin, int end, int) { f(begin, end); });
+}
+
+// f(y0, y1) over the rows of img, cut into stripes for the library's threads.
+template <class F>
+void inStripes(const Image *img, F f)
+{
+    const int rows = std::max(1, PIXELS_PER_TASK / std::max(img->ncols, 1));
+    pxParallelRanges(img->nrows, rows, [&](int y0, int y1, int) { f(y0, y1); });
+}
+
+// top = max(top, v), from any thread.
+void raise(std::atomic<int> &top, int v)
+{
+    int seen = top.load();
+    while (v > seen && !top.compare_exchange_weak(seen, v)) {
+    }
 }
 
 Image *sameSize(const Image *img, int nbands, int type)
@@ -42,21 +70,23 @@ Image *falseExtremum(Image *img, Beats beats)
     const px::NeighbourTable nb = px::NeighbourTable::from(pxNeighborhood8, img->ncols, img->nrows);
     const int *v = img->bands[0];
     int *o = out->bands[0];
-    for (int y = 0, p = 0; y < img->nrows; ++y) {
-        for (int x = 0; x < img->ncols; ++x, ++p) {
-            bool candidate = true;
-            if (nb.inSafeArea(x, y)) {
-                for (int j = 0; j < nb.n && candidate; ++j) candidate = !beats(v[p + nb.off[j]], v[p]);
-            } else {
-                for (int j = 0; j < nb.n && candidate; ++j) {
-                    int nx = x + nb.dx[j], ny = y + nb.dy[j];
-                    if (nx >= 0 && nx < img->ncols && ny >= 0 && ny < img->nrows)
-                        candidate = !beats(v[ny * img->ncols + nx], v[p]);
+    inStripes(img, [&](int y0, int y1) {
+        for (int y = y0, p = y0 * img->ncols; y < y1; ++y) {
+            for (int x = 0; x < img->ncols; ++x, ++p) {
+                bool candidate = true;
+                if (nb.inSafeArea(x, y)) {
+                    for (int j = 0; j < nb.n && candidate; ++j) candidate = !beats(v[p + nb.off[j]], v[p]);
+                } else {
+                    for (int j = 0; j < nb.n && candidate; ++j) {
+                        int nx = x + nb.dx[j], ny = y + nb.dy[j];
+                        if (nx >= 0 && nx < img->ncols && ny >= 0 && ny < img->nrows)
+                            candidate = !beats(v[ny * img->ncols + nx], v[p]);
+                    }
                 }
+                o[p] = candidate ? 1 : 0;
             }
-            o[p] = candidate ? 1 : 0;
         }
-    }
+    });
     out->maxValue = 1;
     return out;
 }
@@ -109,7 +139,9 @@ Image *pxThreshold(Image *img, int type, int low, int high)
     if (!out) return nullptr;
     const int *v = img->bands[0];
     int *o = out->bands[0];
-    for (int p = 0; p < img->npixels; ++p) o[p] = (v[p] >= low && v[p] <= high) ? WHITE : 0;
+    inRanges(img->npixels, [&](int begin, int end) {
+        for (int p = begin; p < end; ++p) o[p] = (v[p] >= low && v[p] <= high) ? WHITE : 0;
+    });
     out->maxValue = WHITE;
     return out;
 }
@@ -120,7 +152,9 @@ Image *pxBandPass(Image *img, int type, int low, int high)
     if (!out) return nullptr;
     const int *v = img->bands[0];
     int *o = out->bands[0];
-    for (int p = 0; p < img->npixels; ++p) o[p] = (v[p] >= low && v[p] <= high) ? v[p] : 0;
+    inRanges(img->npixels, [&](int begin, int end) {
+        for (int p = begin; p < end; ++p) o[p] = (v[p] >= low && v[p] <= high) ? v[p] : 0;
+    });
     return out;
 }
 
@@ -136,11 +170,18 @@ Image *pxNegative(Image *img, int type)
     int *o = out->bands[0];
     int top = WHITE;
     if (img->type != PX_GREY8) {
-        for (int p = 0; p < img->npixels; ++p)
-            if (v[p] > img->maxValue) img->maxValue = v[p];
+        std::atomic<int> seen(img->maxValue);
+        inRanges(img->npixels, [&](int begin, int end) {
+            int m = INT_MIN;
+            for (int p = begin; p < end; ++p) m = std::max(m, v[p]);
+            raise(seen, m);
+        });
+        img->maxValue = seen.load();
         top = img->maxValue;
     }
-    for (int p = 0; p < img->npixels; ++p) o[p] = saturate(static_cast<long long>(top) - v[p]);
+    inRanges(img->npixels, [&](int begin, int end) {
+        for (int p = begin; p < end; ++p) o[p] = saturate(static_cast<long long>(top) - v[p]);
+    });
     out->maxValue = top;
     return out;
 }
@@ -151,7 +192,9 @@ Image *pxNegative2(Image *img, int type)
     if (!out) return nullptr;
     const int *v = img->bands[0];
     int *o = out->bands[0];
-    for (int p = 0; p < img->npixels; ++p) o[p] = v[p] > 0 ? 0 : WHITE;
+    inRanges(img->npixels, [&](int begin, int end) {
+        for (int p = begin; p < end; ++p) o[p] = v[p] > 0 ? 0 : WHITE;
+    });
     out->maxValue = WHITE;
     return out;
 }
@@ -164,7 +207,9 @@ Image *pxMask(Image *img, Image *mask, int fill)
     for (int b = 0; b < img->nbands; ++b) {
         const int *v = img->bands[b];
         int *o = out->bands[b];
-        for (int p = 0; p < img->npixels; ++p) o[p] = m[p] <= 0 ? fill : v[p];
+        inRanges(img->npixels, [&](int begin, int end) {
+            for (int p = begin; p < end; ++p) o[p] = m[p] <= 0 ? fill : v[p];
+        });
     }
     return out;
 }
@@ -176,7 +221,9 @@ Image *pxBinaryDifference(Image *a, Image *b, int type)
     if (!out) return nullptr;
     const int *va = a->bands[0], *vb = b->bands[0];
     int *o = out->bands[0];
-    for (int p = 0; p < a->npixels; ++p) o[p] = (va[p] > 0 && vb[p] == 0) ? WHITE : 0;
+    inRanges(a->npixels, [&](int begin, int end) {
+        for (int p = begin; p < end; ++p) o[p] = (va[p] > 0 && vb[p] == 0) ? WHITE : 0;
+    });
     out->maxValue = WHITE;
     return out;
 }
@@ -187,7 +234,9 @@ Image *pxBinaryUnion(Image *a, Image *b, int type)
     if (!out) return nullptr;
     const int *va = a->bands[0], *vb = b->bands[0];
     int *o = out->bands[0];
-    for (int p = 0; p < a->npixels; ++p) o[p] = (va[p] > 0 || vb[p] > 0) ? WHITE : 0;
+    inRanges(a->npixels, [&](int begin, int end) {
+        for (int p = begin; p < end; ++p) o[p] = (va[p] > 0 || vb[p] > 0) ? WHITE : 0;
+    });
     out->maxValue = WHITE;
     return out;
 }
@@ -199,7 +248,9 @@ Image *pxUpperEnvelope(Image *a, Image *b)
     for (int k = 0; k < a->nbands; ++k) {
         const int *va = a->bands[k], *vb = b->bands[k];
         int *o = out->bands[k];
-        for (int p = 0; p < a->npixels; ++p) o[p] = std::max(va[p], vb[p]);
+        inRanges(a->npixels, [&](int begin, int end) {
+            for (int p = begin; p < end; ++p) o[p] = std::max(va[p], vb[p]);
+        });
     }
     return out;
 }
@@ -211,7 +262,9 @@ Image *pxLowerEnvelope(Image *a, Image *b)
     for (int k = 0; k < a->nbands; ++k) {
         const int *va = a->bands[k], *vb = b->bands[k];
         int *o = out->bands[k];
-        for (int p = 0; p < a->npixels; ++p) o[p] = std::min(va[p], vb[p]);
+        inRanges(a->npixels, [&](int begin, int end) {
+            for (int p = begin; p < end; ++p) o[p] = std::min(va[p], vb[p]);
+        });
     }
     return out;
 }
@@ -227,10 +280,12 @@ Image *pxAddToPixelValues(Image *img, int delta)
     for (int b = 0; b < img->nbands; ++b) {
         const int *v = img->bands[b];
         int *o = out->bands[b];
-        for (int p = 0; p < img->npixels; ++p) {
-            long long s = static_cast<long long>(v[p]) + delta;
-            o[p] = static_cast<int>(s < 0 ? 0 : (s > ceiling ? ceiling : s));
-        }
+        inRanges(img->npixels, [&](int begin, int end) {
+            for (int p = begin; p < end; ++p) {
+                long long s = static_cast<long long>(v[p]) + delta;
+                o[p] = static_cast<int>(s < 0 ? 0 : (s > ceiling ? ceiling : s));
+            }
+        });
     }
     out->maxValue = std::max(0, saturate(static_cast<long long>(img->maxValue) + delta));
     return out;
@@ -240,17 +295,21 @@ Image *pxSubtractImage(Image *a, Image *b)
 {
     Image *out = sameSize(a, a->nbands, a->type);
     if (!out) return nullptr;
-    int top = 0;
+    std::atomic<int> top(0);
     for (int k = 0; k < a->nbands; ++k) {
         const int *va = a->bands[k], *vb = b->bands[k];
         int *o = out->bands[k];
-        for (int p = 0; p < a->npixels; ++p) {
-            long long d = static_cast<long long>(va[p]) - vb[p];
-            o[p] = d > 0 ? saturate(d) : 0;
-            top = std::max(top, o[p]);
-        }
+        inRanges(a->npixels, [&](int begin, int end) {
+            int m = 0;
+            for (int p = begin; p < end; ++p) {
+                long long d = static_cast<long long>(va[p]) - vb[p];
+                o[p] = d > 0 ? saturate(d) : 0;
+                m = std::max(m, o[p]);
+            }
+            raise(top, m);
+        });
     }
-    out->maxValue = top;
+    out->maxValue = top.load();
     return out;
 }
 
@@ -318,14 +377,16 @@ Image *pxHighlightElements(Image *img, Image *mask, int r, int g, int b)
     }
     const int *m = mask->bands[0];
     const bool colour = img->nbands == 3;
-    for (int p = 0; p < img->npixels; ++p) {
-        if (m[p] > 0)
-            setColour(out, p, r, g, b);
-        else if (colour)
-            setColour(out, p, img->bands[0][p], img->bands[1][p], img->bands[2][p]);
-        else
-            setColour(out, p, img->bands[0][p], img->bands[0][p], img->bands[0][p]);
-    }
+    inRanges(img->npixels, [&](int begin, int end) {
+        for (int p = begin; p < end; ++p) {
+            if (m[p] > 0)
+                setColour(out, p, r, g, b);
+            else if (colour)
+                setColour(out, p, img->bands[0][p], img->bands[1][p], img->bands[2][p]);
+            else
+                setColour(out, p, img->bands[0][p], img->bands[0][p], img->bands[0][p]);
+        }
+    });
     return out;
 }
 
@@ -345,28 +406,30 @@ Image *pxShowSegm(Image *img, Image *labels, int r, int g, int b)
     const bool grey = img->type == PX_GREY8 || img->type == PX_GREY_INT ||
                       img->type == PX_GREY16 || (colourType && img->nbands < 3);
     const bool colour = colourType && img->nbands >= 3;
-    for (int y = 0, p = 0; y < img->nrows; ++y) {
-        for (int x = 0; x < img->ncols; ++x, ++p) {
-            bool anyNeighbour = false, border = false;
-            if (nb.inSafeArea(x, y)) {
-                anyNeighbour = nb.n > 0;
-                for (int j = 0; j < nb.n && !border; ++j) border = lab[p + nb.off[j]] > lab[p];
-            } else {
-                for (int j = 0; j < nb.n && !border; ++j) {
-                    int nx = x + nb.dx[j], ny = y + nb.dy[j];
-                    if (nx < 0 || nx >= img->ncols || ny < 0 || ny >= img->nrows) continue;
-                    anyNeighbour = true;
-                    border = lab[ny * img->ncols + nx] > lab[p];
+    inStripes(img, [&](int y0, int y1) {
+        for (int y = y0, p = y0 * img->ncols; y < y1; ++y) {
+            for (int x = 0; x < img->ncols; ++x, ++p) {
+                bool anyNeighbour = false, border = false;
+                if (nb.inSafeArea(x, y)) {
+                    anyNeighbour = nb.n > 0;
+                    for (int j = 0; j < nb.n && !border; ++j) border = lab[p + nb.off[j]] > lab[p];
+                } else {
+                    for (int j = 0; j < nb.n && !border; ++j) {
+                        int nx = x + nb.dx[j], ny = y + nb.dy[j];
+                        if (nx < 0 || nx >= img->ncols || ny < 0 || ny >= img->nrows) continue;
+                        anyNeighbour = true;
+                        border = lab[ny * img->ncols + nx] > lab[p];
+                    }
                 }
+                if (border)
+                    setColour(out, p, r, g, b);
+                else if (anyNeighbour && colour)
+                    setColour(out, p, img->bands[0][p], img->bands[1][p], img->bands[2][p]);
+                else if (anyNeighbour && grey)
+                    setColour(out, p, img->bands[0][p], img->bands[0][p], img->bands[0][p]);
             }
-            if (border)
-                setColour(out, p, r, g, b);
-            else if (anyNeighbour && colour)
-                setColour(out, p, img->bands[0][p], img->bands[1][p], img->bands[2][p]);
-            else if (anyNeighbour && grey)
-                setColour(out, p, img->bands[0][p], img->bands[0][p], img->bands[0][p]);
         }
-    }
+    });
     return out;
 }
 
@@ -381,7 +444,9 @@ void pxCombineImageWithGrad(Image *img, Image *grad)
     const int *g = grad->bands[0];
     for (int b = 0; b < img->nbands; ++b) {
         int *v = img->bands[b];
-        for (int p = 0; p < img->npixels; ++p) v[p] = std::max(v[p], g[p]);
+        inRanges(img->npixels, [&](int begin, int end) {
+            for (int p = begin; p < end; ++p) v[p] = std::max(v[p], g[p]);
+        });
     }
 }
 

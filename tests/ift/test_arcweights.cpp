@@ -4,6 +4,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support.h"
@@ -171,4 +172,33 @@ TEST(ArcWeights, SymmetricExceptWatershed)
     ImagePtr a = build(builders[2], grey.get(), pxNeighborhood4);
     ImagePtr c = build(builders[2], colour.get(), pxNeighborhood4);
     for (int j = 0; j < 4; ++j) EXPECT_EQ(bandValues(a.get(), j), bandValues(c.get(), j));
+}
+
+// Every builder on 2, 3 and 7 threads gives what it gives on one, on random
+// images of awkward shapes: one row, one column, fewer rows than threads.
+TEST(ArcWeights, ThreadsChangeNothing)
+{
+    std::mt19937 rng(8);
+    std::uniform_int_distribution<int> value(0, 255);
+    for (auto [ncols, nrows, nbands] : {std::make_tuple(9000, 1, 1), std::make_tuple(1, 9000, 2),
+                                        std::make_tuple(5000, 3, 3), std::make_tuple(300, 40, 1)}) {
+        ImagePtr img(pxCreateImage(nbands, PX_GREY_INT, ncols, nrows));
+        for (int b = 0; b < nbands; ++b)
+            for (int p = 0; p < img->npixels; ++p) img.at(p, b) = value(rng);
+        for (const Named &builder : builders) {
+            auto build = [&](int threads) {
+                ScopedThreads scoped(threads);
+                testing::internal::CaptureStdout();
+                ImagePtr out(builder.build(img.get(), pxNeighborhood8));
+                testing::internal::GetCapturedStdout();
+                std::vector<std::vector<int>> bands;
+                for (int b = 0; b < out->nbands; ++b) bands.push_back(bandValues(out.get(), b));
+                return bands;
+            };
+            const auto one = build(1);
+            for (int threads : threadCountsToCompare())
+                EXPECT_TRUE(build(threads) == one) << builder.name << " on " << ncols << " x " << nrows << ", "
+                                                   << threads << " threads";
+        }
+    }
 }

@@ -375,3 +375,59 @@ TEST(Colour, MismatchedImagesAreRefused)
         EXPECT_EQ(fatalKindOf([&] { convert(rgb.get(), small.get()); }), PX_FATAL_ARGUMENT);
     }
 }
+
+// The conversions that work several pixels a step and on threads, against
+// the plain formulas and against one thread, on random images of awkward
+// sizes (one row, one column, stripes shorter than a step or a block) whose
+// blocks mix 8-bit values with wider, larger and negative ones, so that every
+// path and every change of path is crossed.
+TEST(Colour, ForwardConversionsMatchPlainFormulasOnAnyThreadCount)
+{
+    std::mt19937 rng(23);
+    auto randomImage = [&](int ncols, int nrows) {
+        std::uniform_int_distribution<int> byte(0, 255), wide(0, 100000), low(-1000, -1), kind(0, 63);
+        int mode = 0;
+        return colourImage(ncols, nrows, [&](int p) {
+            if (p % 97 == 0) mode = kind(rng);  // runs of one kind of value
+            auto v = [&] { return mode < 56 ? byte(rng) : mode < 60 ? wide(rng) : mode < 62 ? low(rng) : byte(rng) * 8; };
+            return Pixel{v(), v(), v()};
+        });
+    };
+    auto composed = [](Pixel (*f)(int, int, int), Pixel (*g)(int, int, int)) {
+        return [f, g](int a, int b, int c) {
+            Pixel m = f(a, b, c);
+            return g(m[0], m[1], m[2]);
+        };
+    };
+    const std::vector<std::pair<void (*)(Image *, Image *), std::function<Pixel(int, int, int)>>> forward = {
+        {pxRgb2hsv, plainRgb2hsv},
+        {pxRgb2xyz, plainRgb2xyz},
+        {pxRgb2lab, composed(plainRgb2xyz, plainXyz2lab)},
+        {pxRgb2luv, composed(plainRgb2xyz, plainXyz2luv)},
+        {pxRgb2ycbcr, plainRgb2ycbcr},
+    };
+    for (auto size : {std::make_pair(40001, 1), std::make_pair(1, 40001), std::make_pair(13337, 3),
+                      std::make_pair(7, 5)}) {
+        ImagePtr src = randomImage(size.first, size.second);
+        for (const auto &f : forward) {
+            ImagePtr one;
+            {
+                ScopedThreads scoped(1);
+                one = converted(src.get(), f.first);
+                expectMatchesPlain("forward", src.get(), f.first, f.second);
+            }
+            for (int threads : threadCountsToCompare()) {
+                ScopedThreads scoped(threads);
+                ImagePtr many = converted(src.get(), f.first);
+                EXPECT_EQ(pixelsOf(many.get()), pixelsOf(one.get())) << threads << " threads";
+            }
+            // In place: the source is read before its pixels are overwritten.
+            ScopedThreads scoped(3);
+            ImagePtr copy(pxCopyImage(src.get()));
+            testing::internal::CaptureStdout();
+            f.first(copy.get(), copy.get());
+            testing::internal::GetCapturedStdout();
+            EXPECT_EQ(pixelsOf(copy.get()), pixelsOf(one.get()));
+        }
+    }
+}

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -384,4 +385,64 @@ TEST(Pixelwise, PrintWindowSkipsPositionsOutsideTheImage)
     EXPECT_EQ(printed([&](FILE *f) { pxPrintWindow(f, img.get(), 8, 0); }), "     9 \n");
     // A pixel outside the image prints only what of its window lies inside.
     EXPECT_EQ(printed([&](FILE *f) { pxPrintWindow(f, img.get(), 9, 1); }), "     7      8 \n\n\n");
+}
+
+// Every threaded operation on 2, 3 and 7 threads gives what it gives on one,
+// values and maxValue, on random images of awkward shapes: one row, one
+// column, fewer rows than threads.
+TEST(Pixelwise, ThreadsChangeNothing)
+{
+    using testing_support::ScopedThreads;
+    using Result = std::pair<std::vector<std::vector<int>>, int>;
+    auto resultOf = [](Image *out) {
+        Result r{{}, out->maxValue};
+        for (int b = 0; b < out->nbands; ++b) r.first.push_back(bandValues(out, b));
+        pxReleaseImage(&out);
+        return r;
+    };
+    const std::pair<int, int> shapes[] = {{140000, 1}, {1, 140000}, {70001, 3}};
+    unsigned seed = 5;
+    for (auto [ncols, nrows] : shapes) {
+        ImagePtr a = randomImage(3, ncols, nrows, -3, 300, seed++), b = randomImage(3, ncols, nrows, -3, 300, seed++);
+        ImagePtr labels = randomImage(1, ncols, nrows, 0, 2, seed++);
+        const std::vector<std::function<Result()>> ops = {
+            [&] { return resultOf(pxThreshold(a.get(), PX_GREY8, 10, 200)); },
+            [&] { return resultOf(pxBandPass(a.get(), PX_GREY_INT, 10, 200)); },
+            [&] {
+                ImagePtr c(pxCopyImage(a.get()));
+                c->type = PX_GREY_INT;
+                c->maxValue = 5;
+                return resultOf(pxNegative(c.get(), PX_GREY_INT));
+            },
+            [&] { return resultOf(pxNegative2(a.get(), PX_GREY8)); },
+            [&] { return resultOf(pxMask(a.get(), b.get(), -9)); },
+            [&] { return resultOf(pxBinaryDifference(a.get(), labels.get(), PX_GREY8)); },
+            [&] { return resultOf(pxBinaryUnion(a.get(), labels.get(), PX_GREY8)); },
+            [&] { return resultOf(pxUpperEnvelope(a.get(), b.get())); },
+            [&] { return resultOf(pxLowerEnvelope(a.get(), b.get())); },
+            [&] { return resultOf(pxAddToPixelValues(a.get(), -40)); },
+            [&] { return resultOf(pxSubtractImage(a.get(), b.get())); },
+            [&] { return resultOf(pxFalseRegionalMinimum(labels.get())); },
+            [&] { return resultOf(pxFalseRegionalMaximum(labels.get())); },
+            [&] { return resultOf(pxHighlightElements(a.get(), labels.get(), 1, 2, 3)); },
+            [&] { return resultOf(pxShowSegm(a.get(), labels.get(), 1, 2, 3)); },
+            [&] {
+                ImagePtr c(pxCopyImage(a.get()));
+                pxCombineImageWithGrad(c.get(), b.get());
+                return resultOf(pxCopyImage(c.get()));
+            },
+        };
+        for (std::size_t i = 0; i < ops.size(); ++i) {
+            Result one;
+            {
+                ScopedThreads scoped(1);
+                one = ops[i]();
+            }
+            for (int threads : testing_support::threadCountsToCompare()) {
+                ScopedThreads scoped(threads);
+                EXPECT_TRUE(ops[i]() == one) << "operation " << i << " on " << ncols << " x " << nrows << ", "
+                                             << threads << " threads";
+            }
+        }
+    }
 }
