@@ -1,6 +1,7 @@
 #pragma once
 // Connected labelling and regional extrema by their definitions.
 #include <deque>
+#include <map>
 #include <vector>
 
 #include "reference/common.h"
@@ -77,6 +78,45 @@ inline SeedList seedsFromMask(const Image *img, const std::vector<int> &mask)
             s.cost.push_back(img->bands[0][p]);
         }
     return s;
+}
+
+
+// The flat zones holding a seed inside the image, flooded one by one, get 255;
+// nothing else is written.
+inline void plainConnectedComponents(const Image *img, Image *out, const Roots *seeds)
+{
+    const int *v = img->bands[0];
+    std::vector<char> seen(img->npixels, 0);
+    for (int i = 0; i < seeds->count; ++i) {
+        const int s = seeds->pixel[i];
+        if (s < 0 || s >= img->npixels || seen[s]) continue;
+        std::deque<int> queue{s};
+        seen[s] = 1;
+        while (!queue.empty()) {
+            const int p = queue.front();
+            queue.pop_front();
+            out->bands[0][p] = 255;
+            eachNeighbour8(img, p, [&](int q) {
+                if (!seen[q] && v[q] == v[s]) {
+                    seen[q] = 1;
+                    queue.push_back(q);
+                }
+            });
+        }
+    }
+}
+
+// Every value, 0 included, renumbered 1, 2, ... in order of first appearance.
+inline std::vector<int> plainCorrectLabels(const Image *labels, int *count)
+{
+    std::map<int, int> number;
+    std::vector<int> out(labels->npixels);
+    for (int p = 0; p < labels->npixels; ++p) {
+        auto it = number.emplace(labels->bands[0][p], static_cast<int>(number.size()) + 1).first;
+        out[p] = it->second;
+    }
+    *count = static_cast<int>(number.size());
+    return out;
 }
 
 } // namespace straight

@@ -1,5 +1,6 @@
 #pragma once
 // Levelings by their definition.
+#include <cstdio>
 #include <algorithm>
 #include <vector>
 
@@ -59,6 +60,60 @@ inline std::vector<int> levelByDefinition(const Image *img, const Image *marker)
         up[p] = std::max(e, opened[p]);
     }
     return reconstructByFixpoint(img, up, opened, false);
+}
+
+
+// The two-way IFT of levelings on the public queue of ref's maxValue + 1
+// buckets: rising seeds (label 2) keyed maxValue - cost, falling ones (label
+// 1) keyed by their cost, both as true residues; a bounds test per neighbour.
+// Seeds of other labels are reported as they offer nothing.
+inline void plainLevel(Image *img, Image *ref, Image *work, AdjacencyFn adjacency, Roots *seeds)
+{
+    const int n = img->npixels, ncols = img->ncols, nrows = img->nrows, M = ref->maxValue;
+    const long long span = std::max(1LL, static_cast<long long>(M) + 1);
+    auto bucket = [&](long long key) { return static_cast<int>(((key % span) + span) % span); };
+    int *label = work->bands[work->nbands - 3], *cost = work->bands[work->nbands - 2];
+    int *pred = work->bands[work->nbands - 1];
+    QueueBuckets Q;
+    QueueElements A;
+    initQueue(&Q, static_cast<int>(span), &A, n);
+    for (int p = 0; p < n; ++p) {
+        label[p] = 0;
+        cost[p] = ref->bands[0][p];
+        pred[p] = p;
+    }
+    auto enqueue = [&](int p) {
+        const int b = bucket(label[p] == 2 ? static_cast<long long>(M) - cost[p] : cost[p]);
+        if (A.bucketOf[p] == QUEUE_ABSENT) insertQueue(&Q, &A, b, p);
+        else updateQueue(&Q, &A, b, p);
+    };
+    for (int i = 0; i < seeds->count; ++i) {
+        const int p = seeds->pixel[i];
+        if (p < 0 || p >= n) continue;
+        cost[p] = seeds->cost[i];
+        label[p] = seeds->label[i];
+        enqueue(p);
+    }
+    const std::vector<int> pairs = pairsOf(adjacency);
+    while (!isEmpty(&Q)) {
+        const int p = removeQueue(&Q, &A, Q.current);
+        for (std::size_t j = 0; j < pairs.size(); j += 2) {
+            const int x = p % ncols + pairs[j], y = p / ncols + pairs[j + 1];
+            if (x < 0 || x >= ncols || y < 0 || y >= nrows) continue;
+            const int q = y * ncols + x;
+            if (A.bucketOf[q] == QUEUE_DONE) continue;
+            const int v = img->bands[0][q];
+            if (label[p] == 2 ? std::min(cost[p], v) <= cost[q] : label[p] == 1 ? std::max(cost[p], v) >= cost[q] : true) {
+                if (label[p] != 1 && label[p] != 2) std::fprintf(stderr, "pixel %d has invalid label (%d)!\n", p, label[p]);
+                continue;
+            }
+            cost[q] = label[p] == 2 ? std::min(cost[p], v) : std::max(cost[p], v);
+            label[q] = label[p];
+            pred[q] = p;
+            enqueue(q);
+        }
+    }
+    releaseQueue(&Q, &A);
 }
 
 } // namespace straight

@@ -1,5 +1,7 @@
 #pragma once
 // Prim's tree of the pixel graph written out plainly.
+#include <algorithm>
+#include <cmath>
 #include <climits>
 #include <cstdlib>
 
@@ -65,6 +67,31 @@ inline ImagePtr arcImage(Image *img, AdjacencyFn adjacency, WeightFn weight)
         }
     arcs->maxValue = 1000;
     return arcs;
+}
+
+
+// Cutting a tree image at fraction x its heaviest arc: the public union-find,
+// each pixel linked to its parent when the arc is light enough, the label
+// being the set's representative.
+inline void plainMstThreshold(Image *tree, Image *labels, double fraction)
+{
+    const int n = tree->npixels;
+    const int *cost = tree->bands[tree->nbands - 2], *parent = tree->bands[tree->nbands - 1];
+    int m = 0;
+    for (int i = 0; i < n; ++i)
+        if (parent[i] != i && cost[i] > m) m = cost[i];
+    const double t = std::nearbyint(fraction * m);
+    UnionFind uf{};
+    ufStartUnionFind(&uf, n, 1);
+    for (int i = 0; i < n; ++i)
+        if (parent[i] != i && cost[i] <= t) ufLink(&uf, ufFindSet(&uf, i), ufFindSet(&uf, parent[i]));
+    int top = 0;
+    for (int i = 0; i < n; ++i) {
+        labels->bands[0][i] = ufFindSet(&uf, i);
+        top = std::max(top, labels->bands[0][i]);
+    }
+    labels->maxValue = top;
+    ufReleaseUnionFind(&uf);
 }
 
 } // namespace straight
