@@ -143,4 +143,21 @@ inline void plainFuzzyEdges(Image *img, Image *label, Image *cost, AdjacencyFn a
                 [&](int p, int, int j) { return least->bands[j][p]; });
 }
 
+// The dissimilarities to the 4-neighbours inside the image summed, divided
+// by 4 whatever their number.
+inline std::vector<int> plainTestFuzzy(Image *img, int mean, int variance)
+{
+    const std::vector<int> pairs = pairsOf(pxNeighborhood4);
+    std::vector<int> out(img->npixels);
+    for (int p = 0; p < img->npixels; ++p) {
+        int sum = 0;
+        for (int j = 0; j < 4; ++j) {
+            const int q = neighbourOf(img, p, pairs.data(), j);
+            if (q >= 0) sum += plainDissimilarity(img->bands[0][p], img->bands[0][q], mean, variance);
+        }
+        out[p] = sum / 4;
+    }
+    return out;
+}
+
 } // namespace straight
