@@ -289,6 +289,30 @@ TEST(ConnectedLabelling, ConnectedComponentsToleratesNegativeValuesAndForeignSee
                                                        255, 255, 255}));
 }
 
+// Seeded flat zones and renumbered labels against their plain versions on
+// random plateau images, seeds outside the image and listed twice included.
+TEST(ConnectedLabelling, SeededZonesAndRenumberingMatchPlainVersions)
+{
+    std::mt19937 rng(12);
+    for (int round = 0; round < 30; ++round) {
+        const int ncols = 1 + round % 70, nrows = 1 + round % 6;
+        ImagePtr img = plateauImage(rng, ncols, nrows, 4, 1 + round % 40);
+        SeedSet seeds;
+        ifReleaseRoots(seeds.get());
+        ifAllocateRoots(seeds.get(), round % 5);
+        for (int i = 0; i < seeds.r.count; ++i) seeds.r.pixel[i] = std::uniform_int_distribution<int>(-1, ncols * nrows)(rng);
+        ImagePtr got = makeImage(ncols, nrows, {}, PX_GREY_INT, 3), want = makeImage(ncols, nrows, {}, PX_GREY_INT, 3);
+        ifConnectedComponents(img.get(), got.get(), seeds.get());
+        plainConnectedComponents(img.get(), want.get(), seeds.get());
+        ASSERT_EQ(bandValues(got.get()), bandValues(want.get())) << round;
+        int count = 0;
+        const std::vector<int> renumbered = plainCorrectLabels(img.get(), &count);
+        ifCorrectLabels(img.get());
+        ASSERT_EQ(bandValues(img.get()), renumbered) << round;
+        ASSERT_EQ(img->maxValue, count) << round;
+    }
+}
+
 // ---- Regional extrema ---------------------------------------------------------
 
 TEST(RegionalExtrema, ConstantImagesAreOneMinimumAndOneMaximumAtEveryLevel)

@@ -170,6 +170,40 @@ TEST(Leveling, QueueFollowsTheLevelsUsedAndKeepsEveryCostInside)
     }
 }
 
+// The two-way IFT against its plain loop: random images, seeds rising,
+// falling and of other labels (some listed twice or outside), every relation,
+// ref's maxValue as computed and as some claim.
+TEST(Leveling, TwoWayIftMatchesThePlainVersion)
+{
+    std::mt19937 rng(21);
+    const int kinds[] = {1, 2, 1, 2, 3, 0};  // falling, rising, invalid
+    for (int round = 0; round < 40; ++round) {
+        std::uniform_int_distribution<int> side(1, 12), level(0, round % 2 ? 9 : 300), pick(0, 5);
+        const int ncols = side(rng), nrows = side(rng);
+        ImagePtr img = randomImage(rng, ncols, nrows, round % 2 ? 9 : 300, PX_GREY_INT);
+        ImagePtr ref = randomImage(rng, ncols, nrows, round % 2 ? 9 : 300, PX_GREY_INT);
+        if (round % 4 == 3) ref->maxValue = level(rng);
+        SeedSet seeds;
+        ifReleaseRoots(seeds.get());
+        ifAllocateRoots(seeds.get(), 1 + round % 7);
+        for (int i = 0; i < seeds.r.count; ++i) {
+            seeds.r.pixel[i] = std::uniform_int_distribution<int>(-1, ncols * nrows)(rng);
+            seeds.r.label[i] = kinds[pick(rng)];
+            seeds.r.cost[i] = level(rng);
+        }
+        for (AdjacencyFn adj : {pxNeighborhood4, pxNeighborhood8, pxNeighborhood8Clockwise}) {
+            ImagePtr got(pxCreateImage(4, PX_WORK, ncols, nrows)), want(pxCreateImage(4, PX_WORK, ncols, nrows));
+            testing::internal::CaptureStderr();
+            iftNonNormalizedLevel(img.get(), ref.get(), got.get(), adj, seeds.get());
+            const std::string gotErr = testing::internal::GetCapturedStderr();
+            testing::internal::CaptureStderr();
+            plainLevel(img.get(), ref.get(), want.get(), adj, seeds.get());
+            ASSERT_EQ(gotErr, testing::internal::GetCapturedStderr()) << round;
+            ASSERT_EQ(resultOf(got.get()), resultOf(want.get())) << round;
+        }
+    }
+}
+
 TEST(Leveling, Level2MatchesOpeningThenClosingByReconstruction)
 {
     std::mt19937 rng(13);

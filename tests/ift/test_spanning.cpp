@@ -233,6 +233,21 @@ TEST(Spanning, MstThresholdLinksArcsUpToTheFractionOfTheHeaviest)
     ASSERT_EQ(tree.at(3, 0), INT_MAX);
     ifMstThreshold(tree.get(), labels.get(), 0.5);  // m = 490, t = 245
     EXPECT_EQ(bandValues(labels.get()), (std::vector<int>{0, 0, 2, 3}));
+
+    // Random trees against the plain union-find, every fraction a tie somewhere.
+    std::mt19937 rng(17);
+    for (int round = 0; round < 20; ++round) {
+        ImagePtr r = randomImage(rng, 1 + round % 9, 1 + round / 2, 1, round % 3 ? 4 : 1000);
+        ImagePtr t = treeOf(r.get()), got(pxCreateImage(1, PX_GREY_INT, r->ncols, r->nrows));
+        ImagePtr want(pxCreateImage(1, PX_GREY_INT, r->ncols, r->nrows));
+        iftPrim(r.get(), t.get(), round % 2 ? pxNeighborhood4 : pxNeighborhood8, ifWatershedMetric);
+        for (double fraction : {0.0, 0.25, 0.5, 0.75, 1.0}) {
+            ifMstThreshold(t.get(), got.get(), fraction);
+            plainMstThreshold(t.get(), want.get(), fraction);
+            ASSERT_EQ(bandValues(got.get()), bandValues(want.get())) << round << " " << fraction;
+            ASSERT_EQ(got->maxValue, want->maxValue) << round << " " << fraction;
+        }
+    }
 }
 
 // ---- Region graphs ----------------------------------------------------------
