@@ -120,23 +120,7 @@ void variants(Bytes &in)
         }
     }
     GraphDump a, b;
-    ImagePtr work(pxCreateImage(img->nbands + 3, PX_WORK, img->ncols, img->nrows));
-    Image *w = work.get();
-    switch (c.kind) {
-    case Call::IFT: ift(c.img, w, c.adjacency, c.weight, c.cost, c.seeds); break;
-    case Call::IFT_WF: iftWF(c.img, w, c.arcs, c.cost, c.seeds); break;
-    case Call::IFT_NON_NORMALIZED_WF: iftNonNormalizedWF(c.img, w, c.arcs, c.maxcost, c.cost, c.seeds); break;
-    case Call::IFT_MASK: iftMask(c.img, w, c.mask, c.adjacency, c.weight, c.cost, c.seeds); break;
-    case Call::IFT_MASK_WF: iftMaskWF(c.img, w, c.mask, c.arcs, c.cost, c.seeds); break;
-    case Call::DYNAMIC: {
-        Graph *g = iftDinamicNonNormalized(c.img, c.img, w, c.adjacency, c.weight, c.maxcost, c.cost, c.seeds,
-                                           c.regionWeight, c.init, c.merge, c.nData);
-        a = dump(g);
-        destroyGraph(&g);
-        break;
-    }
-    }
-    same(resultOf(w), plainVariant(c, &b), "IFT variant results");
+    same(libraryVariant(c, &a), plainVariant(c, &b), "IFT variant results");
     same(a, b, "iftDinamicNonNormalized graph");
 }
 

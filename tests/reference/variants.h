@@ -140,4 +140,26 @@ inline Result plainVariant(const Call &c, GraphDump *graph = nullptr)
     return resultOf(work.get());
 }
 
+// The library's call that a Call describes.
+inline Result libraryVariant(const Call &c, GraphDump *graph = nullptr)
+{
+    ImagePtr work(pxCreateImage(c.img->nbands + 3, PX_WORK, c.img->ncols, c.img->nrows));
+    Image *w = work.get();
+    switch (c.kind) {
+    case Call::IFT: ift(c.img, w, c.adjacency, c.weight, c.cost, c.seeds); break;
+    case Call::IFT_WF: iftWF(c.img, w, c.arcs, c.cost, c.seeds); break;
+    case Call::IFT_NON_NORMALIZED_WF: iftNonNormalizedWF(c.img, w, c.arcs, c.maxcost, c.cost, c.seeds); break;
+    case Call::IFT_MASK: iftMask(c.img, w, c.mask, c.adjacency, c.weight, c.cost, c.seeds); break;
+    case Call::IFT_MASK_WF: iftMaskWF(c.img, w, c.mask, c.arcs, c.cost, c.seeds); break;
+    case Call::DYNAMIC: {
+        Graph *g = iftDinamicNonNormalized(c.img, c.img, w, c.adjacency, c.weight, c.maxcost, c.cost, c.seeds,
+                                           c.regionWeight, c.init, c.merge, c.nData);
+        if (graph) *graph = dump(g);
+        destroyGraph(&g);
+        break;
+    }
+    }
+    return resultOf(w);
+}
+
 } // namespace straight
