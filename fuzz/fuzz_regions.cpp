@@ -1,6 +1,7 @@
 // Differential target for the region operators: connected labelling (with
 // label renumbering and seeded flat zones), regional extrema as images and as
-// seed sets, area opening and closing, and the levelings, each against its
+// seed sets, area opening and closing, the levelings and the reconstructions
+// (dome cutting, basin filling), each against its
 // straightforward version from the unit tests. The first byte picks the
 // family; the rest is the image and the call's parameters.
 
@@ -8,6 +9,7 @@
 #include "reference/areaopen.h"
 #include "reference/labelling.h"
 #include "reference/leveling.h"
+#include "reference/reconstruction.h"
 
 namespace {
 
@@ -136,16 +138,48 @@ void levelings(Bytes &in)
     same(resultOf(lib.get()), resultOf(plain.get()), "iftNonNormalizedLevel");
 }
 
+// Dome cutting and basin filling, over the whole image and locally, from
+// seeds on distinct pixels (the definitions do not say which of two seeds on
+// one pixel counts), some above the image's top as a brighter reference
+// gives them.
+void reconstruction(Bytes &in)
+{
+    ImageSpec spec;
+    spec.wideTop = 100000;
+    spec.maxPixels = 1024;  // the global definition iterates to its fixpoint
+    ImagePtr img = decodeImage(in, spec);
+    const int count = 1 + in.byte() % std::min(8, img->npixels);
+    std::vector<int> pixels(img->npixels);
+    for (int p = 0; p < img->npixels; ++p) pixels[p] = p;
+    SeedsOwner seeds;
+    ifAllocateRoots(seeds.get(), count);
+    for (int i = 0; i < count; ++i) {
+        std::swap(pixels[i], pixels[in.range(i, img->npixels - 1)]);
+        seeds.r.pixel[i] = pixels[i];
+        seeds.r.label[i] = i + 1;
+        seeds.r.cost[i] = in.flag() ? img.at(in.range(0, img->npixels - 1)) : in.range(0, img->maxValue + 3);
+    }
+    const bool domes = in.flag(), global = in.flag();
+    Filtered got;
+    if (domes) ifReconstr(img.get(), img.get(), seeds.get(), global, &got.filtered.img, &got.labels.img);
+    else ifDualReconstr(img.get(), img.get(), seeds.get(), global, &got.filtered.img, &got.labels.img);
+    const std::vector<int> want = global ? globalByFixpoint(img.get(), seeds.get(), domes)
+                                         : localByLevels(img.get(), seeds.get(), domes);
+    same(bandValues(got.filtered.get()), want, domes ? "ifReconstr values" : "ifDualReconstr values");
+    if (!global) same(got.filtered->maxValue, std::max(0, *std::max_element(want.begin(), want.end())), "local reconstruction maxValue");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     Bytes in(data, size);
-    switch (in.byte() % 4) {
+    switch (in.byte() % 5) {
     case 0: labelling(in); break;
     case 1: extrema(in); break;
     case 2: areaOpening(in); break;
-    default: levelings(in); break;
+    case 3: levelings(in); break;
+    default: reconstruction(in); break;
     }
     return 0;
 }
