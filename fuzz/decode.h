@@ -51,7 +51,7 @@ inline int side(Bytes &in)
 
 enum Depth { DEPTH8, DEPTH16, DEPTH_WIDE };
 
-struct ImageSpec {
+struct ImageShape {
     int wideTop = 1 << 30;  // largest wide value (queue-sized references want less)
     bool negative = false;  // wide values may be negative
     int minLevels = 1;
@@ -61,18 +61,18 @@ struct ImageSpec {
 // A one-band image of few levels: a byte per pixel picks one of up to 8
 // levels, or copies the pixel above (plateaus across rows). When the input
 // runs out the pixel bytes start over, so short inputs still give structure.
-inline Owned decodeImage(Bytes &in, const ImageSpec &spec = {}, int ncols = 0, int nrows = 0)
+inline Owned decodeImage(Bytes &in, const ImageShape &shape = {}, int ncols = 0, int nrows = 0)
 {
     if (ncols <= 0) {
         ncols = side(in);
         nrows = side(in);
-        if (ncols * nrows > spec.maxPixels) nrows = std::max(1, spec.maxPixels / ncols);
+        if (ncols * nrows > shape.maxPixels) nrows = std::max(1, shape.maxPixels / ncols);
     }
     const int depth = in.byte() % 3;
     const int type = depth == DEPTH8 ? PX_GREY8 : depth == DEPTH16 ? PX_GREY16 : PX_GREY_INT;
-    const int top = depth == DEPTH8 ? 255 : depth == DEPTH16 ? 65535 : spec.wideTop;
-    const int bottom = depth == DEPTH_WIDE && spec.negative ? -top : 0;
-    const int nlevels = std::max(spec.minLevels, 1 + in.byte() % 8);
+    const int top = depth == DEPTH8 ? 255 : depth == DEPTH16 ? 65535 : shape.wideTop;
+    const int bottom = depth == DEPTH_WIDE && shape.negative ? -top : 0;
+    const int nlevels = std::max(shape.minLevels, 1 + in.byte() % 8);
     std::vector<int> levels(nlevels);
     for (int &v : levels) {
         // Mostly near one another, sometimes anywhere in the range.
@@ -97,9 +97,9 @@ inline Owned decodeImage(Bytes &in, const ImageSpec &spec = {}, int ncols = 0, i
 }
 
 // A second image of the same size, after the first.
-inline Owned decodeLike(Bytes &in, const Image *like, const ImageSpec &spec = {})
+inline Owned decodeLike(Bytes &in, const Image *like, const ImageShape &shape = {})
 {
-    return decodeImage(in, spec, like->ncols, like->nrows);
+    return decodeImage(in, shape, like->ncols, like->nrows);
 }
 
 // Up to `most` seeds: pixels inside the image (or, when outside is set, one

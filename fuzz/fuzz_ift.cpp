@@ -35,17 +35,17 @@ const PathCostFn libraryCosts[] = {ifPathCostMax, ifPathCostMin, ifPathCostSum, 
 
 void coreIft(Bytes &in)
 {
-    ImageSpec spec;
-    spec.wideTop = 70000;  // the plain loop's queue has maxcost + 1 buckets
-    spec.negative = in.flag();
-    ImagePtr img = decodeImage(in, spec);
+    ImageShape shape;
+    shape.wideTop = 70000;  // the plain loop's queue has maxcost + 1 buckets
+    shape.negative = in.flag();
+    ImagePtr img = decodeImage(in, shape);
     const int b = in.byte();
     const int top = img->maxValue;
     // maxcost: the image's top (the reconstructions' case), a little more,
     // or less than some values and seed costs (the queued paths' residues).
     const int maxcost = b % 4 == 0 ? top : b % 4 == 1 ? top + in.range(0, 3) : b % 4 == 2 ? in.range(0, top) : in.range(0, 70000);
     SeedsOwner seeds;
-    decodeSeeds(in, seeds.get(), img.get(), 16, 16, true, spec.negative ? -3 : 0, maxcost + 3);
+    decodeSeeds(in, seeds.get(), img.get(), 16, 16, true, shape.negative ? -3 : 0, maxcost + 3);
     const int c = in.byte();
     WeightFn weight = c & 0x10 ? userWatershed : ifWatershedMetric;
     const int k = c % 8;
@@ -63,10 +63,10 @@ void coreIft(Bytes &in)
 // Weights in 0 .. 1000, as the normalised variants expect.
 ImagePtr weightImage(Bytes &in, int maxPixels = 4096)
 {
-    ImageSpec spec;
-    spec.wideTop = 1000;
-    spec.maxPixels = maxPixels;
-    ImagePtr img = decodeImage(in, spec);
+    ImageShape shape;
+    shape.wideTop = 1000;
+    shape.maxPixels = maxPixels;
+    ImagePtr img = decodeImage(in, shape);
     for (int p = 0; p < img->npixels; ++p) img.at(p) %= 1001;
     img->maxValue = 0;
     for (int p = 0; p < img->npixels; ++p) img->maxValue = std::max(img->maxValue, img.at(p));
@@ -126,11 +126,11 @@ void variants(Bytes &in)
 
 void arcWeightImages(Bytes &in)
 {
-    ImageSpec spec;
-    spec.wideTop = 70000;
-    ImagePtr grey = decodeImage(in, spec), colour;
+    ImageShape shape;
+    shape.wideTop = 70000;
+    ImagePtr grey = decodeImage(in, shape), colour;
     if (in.flag()) {  // three bands
-        ImagePtr g2 = decodeLike(in, grey.get(), spec), g3 = decodeLike(in, grey.get(), spec);
+        ImagePtr g2 = decodeLike(in, grey.get(), shape), g3 = decodeLike(in, grey.get(), shape);
         colour = ImagePtr(pxCreateImage(3, PX_COLOR8, grey->ncols, grey->nrows));
         for (int p = 0; p < grey->npixels; ++p) {
             colour.at(p, 0) = grey.at(p);
@@ -196,11 +196,11 @@ void prim(Bytes &in)
 
 void fuzzy(Bytes &in)
 {
-    ImageSpec spec;
-    spec.wideTop = 70000;  // the plain forest's queue spans the image's values
-    spec.negative = true;
-    spec.maxPixels = 1024;
-    ImagePtr img = decodeImage(in, spec);
+    ImageShape shape;
+    shape.wideTop = 70000;  // the plain forest's queue spans the image's values
+    shape.negative = true;
+    shape.maxPixels = 1024;
+    ImagePtr img = decodeImage(in, shape);
     const int nobjects = 1 + in.byte() % 3;
     int means[4] = {0, 0, 0, 0}, variances[4] = {0, 1, 1, 1};
     for (int k = 1; k <= nobjects; ++k) {

@@ -20,9 +20,9 @@ using RootsPtr = testing_support::RootsPtr;
 
 void labelling(Bytes &in)
 {
-    ImageSpec spec;
-    spec.negative = true;
-    ImagePtr img = decodeImage(in, spec);
+    ImageShape shape;
+    shape.negative = true;
+    ImagePtr img = decodeImage(in, shape);
     // Objects where the value is positive: shift the levels so that some are not.
     const int shift = in.range(-3, 3);
     for (int p = 0; p < img->npixels; ++p)
@@ -51,10 +51,10 @@ void labelling(Bytes &in)
 
 void extrema(Bytes &in)
 {
-    ImageSpec spec;
-    spec.negative = true;
-    spec.wideTop = INT_MAX;
-    ImagePtr img = decodeImage(in, spec);
+    ImageShape shape;
+    shape.negative = true;
+    shape.wideTop = INT_MAX;
+    ImagePtr img = decodeImage(in, shape);
     if (in.flag()) img->maxValue = in.range(0, INT_MAX);  // a claim the operators must not trust
     for (bool maxima : {false, true}) {
         const std::vector<int> def = definitionExtrema(img.get(), maxima);
@@ -73,9 +73,9 @@ struct Filtered {
 
 void areaOpening(Bytes &in)
 {
-    ImageSpec spec;
-    spec.wideTop = 100000;  // the flood levels' queue has maxValue + 1 buckets
-    ImagePtr img = decodeImage(in, spec);
+    ImageShape shape;
+    shape.wideTop = 100000;  // the flood levels' queue has maxValue + 1 buckets
+    ImagePtr img = decodeImage(in, shape);
     const int b = in.byte();
     const int area = b < 128 ? b % 8 - 1 : b < 250 ? in.range(1, img->npixels) : img->npixels + b % 3;
     const bool closing = in.flag();
@@ -111,11 +111,11 @@ void areaOpening(Bytes &in)
 
 void levelings(Bytes &in)
 {
-    ImageSpec spec;
-    spec.wideTop = 100000;
-    spec.maxPixels = 1024;  // the definition iterates to its fixpoint
-    ImagePtr img = decodeImage(in, spec);
-    ImagePtr marker = decodeLike(in, img.get(), spec);
+    ImageShape shape;
+    shape.wideTop = 100000;
+    shape.maxPixels = 1024;  // the definition iterates to its fixpoint
+    ImagePtr img = decodeImage(in, shape);
+    ImagePtr marker = decodeLike(in, img.get(), shape);
     marker->type = img->type;
     Image *out = nullptr;
     ifLevel2(img.get(), marker.get(), &out);
@@ -129,7 +129,7 @@ void levelings(Bytes &in)
     // of another label, over ref's levels.
     SeedsOwner seeds;
     decodeSeeds(in, seeds.get(), img.get(), 12, 3, true, 0, 100000);
-    ImagePtr ref = decodeLike(in, img.get(), spec);
+    ImagePtr ref = decodeLike(in, img.get(), shape);
     if (in.flag()) ref->maxValue = in.range(0, 100000);
     const AdjacencyFn adj = relation(in);
     ImagePtr lib(pxCreateImage(4, PX_WORK, img->ncols, img->nrows)), plain(pxCreateImage(4, PX_WORK, img->ncols, img->nrows));
@@ -144,10 +144,10 @@ void levelings(Bytes &in)
 // gives them.
 void reconstruction(Bytes &in)
 {
-    ImageSpec spec;
-    spec.wideTop = 100000;
-    spec.maxPixels = 1024;  // the global definition iterates to its fixpoint
-    ImagePtr img = decodeImage(in, spec);
+    ImageShape shape;
+    shape.wideTop = 100000;
+    shape.maxPixels = 1024;  // the global definition iterates to its fixpoint
+    ImagePtr img = decodeImage(in, shape);
     const int count = 1 + in.byte() % std::min(8, img->npixels);
     std::vector<int> pixels(img->npixels);
     for (int p = 0; p < img->npixels; ++p) pixels[p] = p;
