@@ -1,10 +1,12 @@
 // Differential target for the Euclidean distance transform and the skeleton
 // IFTs (the Euclidean skeleton, the two-label propagation, the general
-// skeleton IFT and the reconstruction from skeleton discs), each against its
-// plain version from the unit tests. The first byte picks the operator.
+// skeleton IFT and the reconstruction from skeleton discs) and the contour
+// seeds they start from, each against its plain version from the unit tests.
+// The first byte picks the operator.
 
 #include "decode.h"
 #include "reference/distance.h"
+#include "reference/skeleton.h"
 
 namespace {
 
@@ -99,14 +101,30 @@ void discs(Bytes &in)
     same(bandValues(lib.get(), 4), bandValues(plain.get(), 4), "iftSkelReconstr marks");
 }
 
+// The contour seeds: cleaned contour, object and the order of following.
+void contourSeeds(Bytes &in)
+{
+    ImagePtr bin = binary(in);
+    ContourRoots r{};
+    ImagePtr object(ifSkel2Roots(bin.get(), &r));
+    const Seeds got{{r.pixel, r.pixel + r.count}, {r.position, r.position + r.count}, {r.contour, r.contour + r.count}};
+    const bool spareClear = std::all_of(r.spare, r.spare + bin->npixels, [](int v) { return v == 0; });
+    ifReleaseRoots2(&r);
+    const RecursiveContours want(bin.get());
+    same(got, want.seeds, "ifSkel2Roots seeds");
+    same(bandValues(object.get()), want.f, "ifSkel2Roots object");
+    same(spareClear, true, "ifSkel2Roots spare array");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     Bytes in(data, size);
-    const int op = in.byte() % 5;
+    const int op = in.byte() % 6;
     if (op < 3) euclidean(in, op);
     else if (op == 3) generalSkeleton(in);
-    else discs(in);
+    else if (op == 4) discs(in);
+    else contourSeeds(in);
     return 0;
 }
