@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "reference/areaopen.h"
 #include "support.h"
 
 using namespace testing_support;
+using namespace straight;
 
 namespace {
 
@@ -29,69 +31,6 @@ Filtered run(Op op, Image *img, int area)
     return out;
 }
 
-// (dx, dy) of pxNeighborhood8, in its order.
-const int DX8[8] = {1, 0, 0, -1, 1, -1, 1, -1};
-const int DY8[8] = {0, 1, -1, 0, 1, 1, -1, -1};
-
-template <class F>
-void forNeighbours8(const Image *img, int p, F f)
-{
-    const int x = p % img->ncols, y = p / img->ncols;
-    for (int j = 0; j < 8; ++j) {
-        const int nx = x + DX8[j], ny = y + DY8[j];
-        if (nx >= 0 && nx < img->ncols && ny >= 0 && ny < img->nrows) f(ny * img->ncols + nx);
-    }
-}
-
-// The level search written as one flood per maximum on the public queue: the
-// floods share the queue and the per-pixel arrays, which are never cleared; a
-// flood resets a pixel left by an earlier one when it first touches it, and
-// stops counting at `area` pixels. Returns the level of each label.
-std::vector<int> floodLevels(Image *img, Roots *seeds, int area)
-{
-    const int n = img->npixels, M = img->maxValue;
-    const int *v = img->bands[0];
-    std::vector<int> label(n, 0), cost(n, 0);
-    QueueBuckets Q;
-    QueueElements A;
-    initQueue(&Q, M + 1, &A, n);
-    int k = 0;
-    for (int i = 0; i < seeds->count; ++i)
-        if (seeds->label[i] > k) k = k + 1;
-    std::vector<int> counter(k + 1, 0), level(k + 1, 0), flag(k + 1, 0);
-    for (int i = 0; i < seeds->count; ++i) {
-        int t = seeds->label[i];
-        if (flag[t]) continue;
-        flag[t] = 1;
-        int s = seeds->pixel[i];
-        cost[s] = seeds->cost[i];
-        label[s] = t;
-        insertQueue(&Q, &A, M - cost[s], s);
-        while (!isEmpty(&Q)) {
-            int p = removeQueue(&Q, &A, Q.current);
-            t = label[p];
-            if (counter[t] >= area) continue;
-            counter[t] = counter[t] + 1;
-            level[t] = cost[p];
-            forNeighbours8(img, p, [&](int q) {
-                if (label[q] != label[p]) {
-                    cost[q] = INT_MIN;
-                    A.bucketOf[q] = QUEUE_ABSENT;
-                }
-                if (A.bucketOf[q] == QUEUE_DONE) return;
-                int c = std::min(cost[p], v[q]);
-                if (c <= cost[q]) return;
-                cost[q] = c;
-                label[q] = label[p];
-                if (A.bucketOf[q] == QUEUE_ABSENT) insertQueue(&Q, &A, M - c, q);
-                else updateQueue(&Q, &A, M - c, q);
-            });
-        }
-    }
-    releaseQueue(&Q, &A);
-    return level;
-}
-
 // ifAreaOpen as first described: maxima, flood levels, global reconstruction.
 Filtered openByFloods(Image *img, int area)
 {
@@ -102,38 +41,6 @@ Filtered openByFloods(Image *img, int area)
     for (int i = 0; i < seeds->count; ++i) seeds->cost[i] = level[seeds->label[i]];
     Filtered out;
     ifReconstr(img, img, seeds.get(), 1, &out.filtered.img, &out.labels.img);
-    return out;
-}
-
-// Area opening by its definition: a pixel keeps the highest level h at which
-// the 8-connected component of pixels >= h around it holds `area` pixels, and
-// the image's lowest value when there is none.
-std::vector<int> bruteAreaOpen(const Image *img, int area)
-{
-    const int n = img->npixels;
-    const int *v = img->bands[0];
-    std::vector<int> levels(v, v + n);
-    std::sort(levels.begin(), levels.end());
-    levels.erase(std::unique(levels.begin(), levels.end()), levels.end());
-    std::vector<int> out(n, levels[0]), comp(n);
-    for (int h : levels) {
-        std::vector<char> seen(n, 0);
-        for (int s = 0; s < n; ++s) {
-            if (seen[s] || v[s] < h) continue;
-            comp.clear();
-            comp.push_back(s);
-            seen[s] = 1;
-            for (std::size_t i = 0; i < comp.size(); ++i)
-                forNeighbours8(img, comp[i], [&](int q) {
-                    if (!seen[q] && v[q] >= h) {
-                        seen[q] = 1;
-                        comp.push_back(q);
-                    }
-                });
-            if (static_cast<int>(comp.size()) >= area)
-                for (int p : comp) out[p] = std::max(out[p], h);
-        }
-    }
     return out;
 }
 

@@ -8,38 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "reference/core.h"
 #include "support.h"
 
 using namespace testing_support;
+using namespace straight;
 
 namespace {
-
-// The three result bands of a work image, in the order label, cost, pred.
-struct Result {
-    std::vector<int> label, cost, pred;
-    bool operator==(const Result &o) const
-    {
-        return label == o.label && cost == o.cost && pred == o.pred;
-    }
-};
-
-Result resultOf(const Image *work)
-{
-    int nb = work->nbands;
-    return {bandValues(work, nb - 3), bandValues(work, nb - 2), bandValues(work, nb - 1)};
-}
-
-void PrintTo(const Result &r, std::ostream *os)
-{
-    auto show = [&](const char *name, const std::vector<int> &v) {
-        *os << name << ":";
-        for (int x : v) *os << ' ' << x;
-        *os << '\n';
-    };
-    show("label", r.label);
-    show("cost", r.cost);
-    show("pred", r.pred);
-}
 
 long long weightCalls = 0;
 
@@ -52,64 +27,6 @@ int userWatershed(Image *img, int, int q)
 }
 int userMaxCost(int a, int w) { return a > w ? a : w; }
 int userHalfSum(int a, int w) { return a + w / 2; }
-
-// The algorithm written out plainly: the public queue, a bounds test per
-// neighbour, every function called through its pointer. A pixel seeded twice
-// is moved to the later seed's bucket.
-void referenceIft(Image *img, Image *work, AdjacencyFn adjacency, WeightFn weight, int maxcost,
-                  PathCostFn pathCost, Roots *seeds, bool decreasing)
-{
-    const int n = img->npixels, ncols = img->ncols, nrows = img->nrows;
-    long long nb = static_cast<long long>(maxcost) + 1;
-    if (nb < 1) nb = 1;
-    if (nb > INT_MAX) nb = INT_MAX;
-    QueueBuckets Q;
-    QueueElements A;
-    initQueue(&Q, static_cast<int>(nb), &A, n);
-    int *pairs = nullptr;
-    int k = adjacency(&pairs);
-    int *label = work->bands[work->nbands - 3];
-    int *cost = work->bands[work->nbands - 2];
-    int *pred = work->bands[work->nbands - 1];
-    for (int p = 0; p < n; ++p) {
-        cost[p] = decreasing ? IFT_INFINITY_MAX : IFT_INFINITY_MIN;
-        label[p] = 0;
-        pred[p] = p;
-    }
-    auto bucket = [&](int c) {
-        long long key = decreasing ? static_cast<long long>(maxcost) - c : c;
-        long long r = key % nb;
-        return static_cast<int>(r < 0 ? r + nb : r);
-    };
-    for (int i = 0; i < seeds->count; ++i) {
-        int p = seeds->pixel[i];
-        if (p < 0 || p >= n) continue;
-        cost[p] = seeds->cost[i];
-        label[p] = seeds->label[i];
-        if (A.bucketOf[p] == QUEUE_ABSENT) insertQueue(&Q, &A, bucket(cost[p]), p);
-        else updateQueue(&Q, &A, bucket(cost[p]), p);
-    }
-    while (!isEmpty(&Q)) {
-        int p = removeQueue(&Q, &A, Q.current);
-        int x = p % ncols, y = p / ncols;
-        for (int j = 0; j < k; ++j) {
-            int nx = x + pairs[2 * j], ny = y + pairs[2 * j + 1];
-            if (nx < 0 || nx >= ncols || ny < 0 || ny >= nrows) continue;
-            int q = ny * ncols + nx;
-            if (A.bucketOf[q] == QUEUE_DONE) continue;
-            int c = pathCost(cost[p], weight(img, p, q));
-            bool better = decreasing ? c > cost[q] : c < cost[q];
-            if (!better) continue;
-            cost[q] = c;
-            label[q] = label[p];
-            pred[q] = p;
-            if (A.bucketOf[q] == QUEUE_ABSENT) insertQueue(&Q, &A, bucket(c), q);
-            else updateQueue(&Q, &A, bucket(c), q);
-        }
-    }
-    std::free(pairs);
-    releaseQueue(&Q, &A);
-}
 
 Result runLibrary(Image *img, AdjacencyFn adj, WeightFn weight, int maxcost, PathCostFn cost,
                   Roots *seeds, bool decreasing)

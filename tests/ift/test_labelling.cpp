@@ -16,80 +16,13 @@
 #include <utility>
 #include <vector>
 
+#include "reference/labelling.h"
 #include "support.h"
 
 using namespace testing_support;
+using namespace straight;
 
 namespace {
-
-const int DX8[8] = {1, 0, 0, -1, 1, -1, 1, -1};
-const int DY8[8] = {0, 1, -1, 0, 1, 1, -1, -1};
-
-// Calls f(q) for every in-image 8-neighbour of p.
-template <class F>
-void eachNeighbour8(const Image *img, int p, F f)
-{
-    int x = p % img->ncols, y = p / img->ncols;
-    for (int j = 0; j < 8; ++j) {
-        int nx = x + DX8[j], ny = y + DY8[j];
-        if (nx >= 0 && nx < img->ncols && ny >= 0 && ny < img->nrows) f(ny * img->ncols + nx);
-    }
-}
-
-// Breadth-first 8-connected labelling of band 0 > 0, numbered in raster order
-// of each component's first pixel.
-std::vector<int> bfsLabels(const Image *img, int *count = nullptr)
-{
-    std::vector<int> lab(img->npixels, 0);
-    int k = 0;
-    std::deque<int> queue;
-    for (int p = 0; p < img->npixels; ++p) {
-        if (img->bands[0][p] <= 0 || lab[p]) continue;
-        lab[p] = ++k;
-        queue.push_back(p);
-        while (!queue.empty()) {
-            int s = queue.front();
-            queue.pop_front();
-            eachNeighbour8(img, s, [&](int q) {
-                if (img->bands[0][q] > 0 && !lab[q]) {
-                    lab[q] = k;
-                    queue.push_back(q);
-                }
-            });
-        }
-    }
-    if (count) *count = k;
-    return lab;
-}
-
-// The definition: flood every flat zone and keep it when no neighbour outside
-// it is strictly lower (minima) or higher (maxima).
-std::vector<int> definitionExtrema(const Image *img, bool maxima)
-{
-    const int *v = img->bands[0];
-    std::vector<int> zone(img->npixels, -1), out(img->npixels, 0);
-    for (int s = 0; s < img->npixels; ++s) {
-        if (zone[s] >= 0) continue;
-        std::vector<int> members{s};
-        zone[s] = s;
-        bool beaten = false;
-        for (std::size_t i = 0; i < members.size(); ++i) {
-            eachNeighbour8(img, members[i], [&](int q) {
-                if (v[q] == v[s]) {
-                    if (zone[q] < 0) {
-                        zone[q] = s;
-                        members.push_back(q);
-                    }
-                } else if (maxima ? v[q] > v[s] : v[q] < v[s]) {
-                    beaten = true;
-                }
-            });
-        }
-        if (!beaten)
-            for (int p : members) out[p] = 1;
-    }
-    return out;
-}
 
 // Candidates, their labelling and one IFT, on a type-2 copy whose values are
 // shifted up by one for maxima so that the lowered copy never clamps at 0 and
@@ -130,22 +63,6 @@ std::vector<int> iftExtrema(const Image *img, bool maxima)
     for (int p = 0; p < img->npixels; ++p)
         out[p] = maxima ? base.at(p) - work.at(p, 2) : work.at(p, 2) - base.at(p);
     return out;
-}
-
-// Seeds of every extremum pixel in raster order, labelled by extremum.
-SeedList seedsFromMask(const Image *img, const std::vector<int> &mask)
-{
-    ImagePtr m(pxCreateImage(1, PX_GREY_INT, img->ncols, img->nrows));
-    for (int p = 0; p < img->npixels; ++p) m.at(p) = mask[p];
-    std::vector<int> lab = bfsLabels(m.get());
-    SeedList s;
-    for (int p = 0; p < img->npixels; ++p)
-        if (lab[p] > 0) {
-            s.pixel.push_back(p);
-            s.label.push_back(lab[p]);
-            s.cost.push_back(img->bands[0][p]);
-        }
-    return s;
 }
 
 ImagePtr randomImage(std::mt19937 &rng, int ncols, int nrows, int levels, int type = PX_GREY_INT)
@@ -370,6 +287,30 @@ TEST(ConnectedLabelling, ConnectedComponentsToleratesNegativeValuesAndForeignSee
     EXPECT_EQ(bandValues(out.get()), (std::vector<int>{255, 255, 0,
                                                        255, 255, 0,
                                                        255, 255, 255}));
+}
+
+// Seeded flat zones and renumbered labels against their plain versions on
+// random plateau images, seeds outside the image and listed twice included.
+TEST(ConnectedLabelling, SeededZonesAndRenumberingMatchPlainVersions)
+{
+    std::mt19937 rng(12);
+    for (int round = 0; round < 30; ++round) {
+        const int ncols = 1 + round % 70, nrows = 1 + round % 6;
+        ImagePtr img = plateauImage(rng, ncols, nrows, 4, 1 + round % 40);
+        SeedSet seeds;
+        ifReleaseRoots(seeds.get());
+        ifAllocateRoots(seeds.get(), round % 5);
+        for (int i = 0; i < seeds.r.count; ++i) seeds.r.pixel[i] = std::uniform_int_distribution<int>(-1, ncols * nrows)(rng);
+        ImagePtr got = makeImage(ncols, nrows, {}, PX_GREY_INT, 3), want = makeImage(ncols, nrows, {}, PX_GREY_INT, 3);
+        ifConnectedComponents(img.get(), got.get(), seeds.get());
+        plainConnectedComponents(img.get(), want.get(), seeds.get());
+        ASSERT_EQ(bandValues(got.get()), bandValues(want.get())) << round;
+        int count = 0;
+        const std::vector<int> renumbered = plainCorrectLabels(img.get(), &count);
+        ifCorrectLabels(img.get());
+        ASSERT_EQ(bandValues(img.get()), renumbered) << round;
+        ASSERT_EQ(img->maxValue, count) << round;
+    }
 }
 
 // ---- Regional extrema ---------------------------------------------------------

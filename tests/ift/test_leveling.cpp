@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "reference/leveling.h"
 #include "support.h"
 
 using namespace testing_support;
+using namespace straight;
 
 namespace {
 
@@ -32,60 +34,6 @@ ImagePtr constant(int ncols, int nrows, int value, int maxValue)
     std::fill(img->bands[0], img->bands[0] + img->npixels, value);
     img->maxValue = maxValue;
     return img;
-}
-
-template <class F>
-void forNeighbours(const Image *img, int p, bool eight, F f)
-{
-    const int x = p % img->ncols, y = p / img->ncols;
-    for (int dy = -1; dy <= 1; ++dy)
-        for (int dx = -1; dx <= 1; ++dx) {
-            if ((!dx && !dy) || (!eight && dx && dy)) continue;
-            const int nx = x + dx, ny = y + dy;
-            if (nx >= 0 && nx < img->ncols && ny >= 0 && ny < img->nrows) f(ny * img->ncols + nx);
-        }
-}
-
-// Geodesic reconstruction iterated to its fixpoint: by dilation of marker
-// under mask (dilate = true) or by erosion above it, over 8-neighbours.
-std::vector<int> reconstructByFixpoint(const Image *geometry, std::vector<int> r, const std::vector<int> &mask,
-                                       bool dilate)
-{
-    for (bool changed = true; changed;) {
-        changed = false;
-        for (int p = 0; p < geometry->npixels; ++p) {
-            int best = r[p];
-            forNeighbours(geometry, p, true, [&](int q) { best = dilate ? std::max(best, r[q]) : std::min(best, r[q]); });
-            best = dilate ? std::min(best, mask[p]) : std::max(best, mask[p]);
-            if (best != r[p]) {
-                r[p] = best;
-                changed = true;
-            }
-        }
-    }
-    return r;
-}
-
-// The leveling by its definition: opening by reconstruction of img from
-// min(img, marker's 4-neighbour dilation), then closing by reconstruction of
-// that from max(marker's 4-neighbour erosion, opening).
-std::vector<int> levelByDefinition(const Image *img, const Image *marker)
-{
-    const int n = img->npixels;
-    const std::vector<int> v = bandValues(img), m = bandValues(marker);
-    std::vector<int> low(n), up(n);
-    for (int p = 0; p < n; ++p) {
-        int d = m[p];
-        forNeighbours(img, p, false, [&](int q) { d = std::max(d, m[q]); });
-        low[p] = std::min(v[p], d);
-    }
-    const std::vector<int> opened = reconstructByFixpoint(img, low, v, true);
-    for (int p = 0; p < n; ++p) {
-        int e = m[p];
-        forNeighbours(img, p, false, [&](int q) { e = std::min(e, m[q]); });
-        up[p] = std::max(e, opened[p]);
-    }
-    return reconstructByFixpoint(img, up, opened, false);
 }
 
 ImagePtr randomImage(std::mt19937 &rng, int ncols, int nrows, int top, int type)
@@ -219,6 +167,40 @@ TEST(Leveling, QueueFollowsTheLevelsUsedAndKeepsEveryCostInside)
         ref->maxValue = maxValue;
         Levelled w = level(img.get(), ref.get(), wild.get());
         EXPECT_EQ(w.filtered->npixels, 63);
+    }
+}
+
+// The two-way IFT against its plain loop: random images, seeds rising,
+// falling and of other labels (some listed twice or outside), every relation,
+// ref's maxValue as computed and as some claim.
+TEST(Leveling, TwoWayIftMatchesThePlainVersion)
+{
+    std::mt19937 rng(21);
+    const int kinds[] = {1, 2, 1, 2, 3, 0};  // falling, rising, invalid
+    for (int round = 0; round < 40; ++round) {
+        std::uniform_int_distribution<int> side(1, 12), level(0, round % 2 ? 9 : 300), pick(0, 5);
+        const int ncols = side(rng), nrows = side(rng);
+        ImagePtr img = randomImage(rng, ncols, nrows, round % 2 ? 9 : 300, PX_GREY_INT);
+        ImagePtr ref = randomImage(rng, ncols, nrows, round % 2 ? 9 : 300, PX_GREY_INT);
+        if (round % 4 == 3) ref->maxValue = level(rng);
+        SeedSet seeds;
+        ifReleaseRoots(seeds.get());
+        ifAllocateRoots(seeds.get(), 1 + round % 7);
+        for (int i = 0; i < seeds.r.count; ++i) {
+            seeds.r.pixel[i] = std::uniform_int_distribution<int>(-1, ncols * nrows)(rng);
+            seeds.r.label[i] = kinds[pick(rng)];
+            seeds.r.cost[i] = level(rng);
+        }
+        for (AdjacencyFn adj : {pxNeighborhood4, pxNeighborhood8, pxNeighborhood8Clockwise}) {
+            ImagePtr got(pxCreateImage(4, PX_WORK, ncols, nrows)), want(pxCreateImage(4, PX_WORK, ncols, nrows));
+            testing::internal::CaptureStderr();
+            iftNonNormalizedLevel(img.get(), ref.get(), got.get(), adj, seeds.get());
+            const std::string gotErr = testing::internal::GetCapturedStderr();
+            testing::internal::CaptureStderr();
+            plainLevel(img.get(), ref.get(), want.get(), adj, seeds.get());
+            ASSERT_EQ(gotErr, testing::internal::GetCapturedStderr()) << round;
+            ASSERT_EQ(resultOf(got.get()), resultOf(want.get())) << round;
+        }
     }
 }
 

@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "reference/spanning.h"
 #include "support.h"
 
 using namespace testing_support;
+using namespace straight;
 
 namespace {
 
@@ -35,46 +37,6 @@ int distinctWeight(Image *img, int p, int q)
     return distinctRank[static_cast<std::size_t>(std::min(p, q)) * img->npixels + std::max(p, q)];
 }
 int userWatershed(Image *img, int, int q) { return img->bands[0][q]; }
-
-// The algorithm written out plainly: the public queue with `nbuckets`
-// buckets, a bounds test per neighbour, the weight through its pointer or,
-// when `arcs` is given, from that arc-weight image.
-void plainPrim(Image *in, Image *out, AdjacencyFn adjacency, WeightFn weight, Image *arcs = nullptr,
-               int nbuckets = 50000)
-{
-    const int n = in->npixels;
-    QueueBuckets Q;
-    QueueElements A;
-    initQueue(&Q, nbuckets, &A, n);
-    int *pairs = nullptr;
-    int k = arcs ? arcs->adjCount : adjacency(&pairs);
-    const int *pr = arcs ? arcs->adjPairs : pairs;
-    int *cost = out->bands[out->nbands - 2], *parent = out->bands[out->nbands - 1];
-    for (int p = 0; p < n; ++p) {
-        cost[p] = INT_MAX;
-        parent[p] = p;
-    }
-    cost[0] = 0;
-    insertQueue(&Q, &A, 0, 0);
-    while (!isEmpty(&Q)) {
-        int p = removeQueue(&Q, &A, Q.current);
-        for (int j = 0; j < k; ++j) {
-            int x = p % in->ncols + pr[2 * j], y = p / in->ncols + pr[2 * j + 1];
-            if (x < 0 || y < 0 || x >= in->ncols || y >= in->nrows) continue;
-            int q = x + y * in->ncols;
-            if (arcs && arcs->bands[j][p] < 0) continue;
-            if (A.bucketOf[q] == QUEUE_DONE) continue;
-            int w = (arcs ? arcs->bands[j][p] : weight(in, p, q)) * 49;
-            if (w >= cost[q]) continue;
-            cost[q] = w;
-            parent[q] = p;
-            if (A.bucketOf[q] == QUEUE_ABSENT) insertQueueUpdateCurr(&Q, &A, w % nbuckets, q);
-            else updateQueueUpdateCurr(&Q, &A, w % nbuckets, q);
-        }
-    }
-    std::free(pairs);
-    releaseQueue(&Q, &A);
-}
 
 // Textbook Prim's, quadratic, on a symmetric weight: total tree weight and
 // parents (for comparing trees when the weights are distinct).
@@ -109,25 +71,6 @@ long long textbookPrim(Image *img, AdjacencyFn adjacency, WeightFn weight, std::
     }
     std::free(pairs);
     return total;
-}
-
-// An arc-weight image as the arc-weight functions build it: band j holds the
-// weight of the arc to the j-th neighbour, -1 where it does not exist.
-ImagePtr arcImage(Image *img, AdjacencyFn adjacency, WeightFn weight)
-{
-    int *pairs = nullptr;
-    int k = adjacency(&pairs);
-    ImagePtr arcs(pxCreateImage(k, PX_ARCWEIGHTS, img->ncols, img->nrows));
-    arcs->adjCount = k;
-    arcs->adjPairs = pairs;
-    for (int p = 0; p < img->npixels; ++p)
-        for (int j = 0; j < k; ++j) {
-            int x = p % img->ncols + pairs[2 * j], y = p / img->ncols + pairs[2 * j + 1];
-            bool inside = x >= 0 && y >= 0 && x < img->ncols && y < img->nrows;
-            arcs.at(p, j) = inside ? weight(img, p, x + y * img->ncols) : -1;
-        }
-    arcs->maxValue = 1000;
-    return arcs;
 }
 
 ImagePtr randomImage(std::mt19937 &rng, int ncols, int nrows, int nbands, int top)
@@ -290,6 +233,21 @@ TEST(Spanning, MstThresholdLinksArcsUpToTheFractionOfTheHeaviest)
     ASSERT_EQ(tree.at(3, 0), INT_MAX);
     ifMstThreshold(tree.get(), labels.get(), 0.5);  // m = 490, t = 245
     EXPECT_EQ(bandValues(labels.get()), (std::vector<int>{0, 0, 2, 3}));
+
+    // Random trees against the plain union-find, every fraction a tie somewhere.
+    std::mt19937 rng(17);
+    for (int round = 0; round < 20; ++round) {
+        ImagePtr r = randomImage(rng, 1 + round % 9, 1 + round / 2, 1, round % 3 ? 4 : 1000);
+        ImagePtr t = treeOf(r.get()), got(pxCreateImage(1, PX_GREY_INT, r->ncols, r->nrows));
+        ImagePtr want(pxCreateImage(1, PX_GREY_INT, r->ncols, r->nrows));
+        iftPrim(r.get(), t.get(), round % 2 ? pxNeighborhood4 : pxNeighborhood8, ifWatershedMetric);
+        for (double fraction : {0.0, 0.25, 0.5, 0.75, 1.0}) {
+            ifMstThreshold(t.get(), got.get(), fraction);
+            plainMstThreshold(t.get(), want.get(), fraction);
+            ASSERT_EQ(bandValues(got.get()), bandValues(want.get())) << round << " " << fraction;
+            ASSERT_EQ(got->maxValue, want->maxValue) << round << " " << fraction;
+        }
+    }
 }
 
 // ---- Region graphs ----------------------------------------------------------
