@@ -53,7 +53,7 @@ void expectSameAsReference(Image *img, Roots *seeds, Image *mask, std::mt19937 &
                 odd->bands[j][p] = pick(rng);
                 wide->bands[j][p] = pickWide(rng);
             }
-        for (PathCostFn cost : pathCosts) {
+        for (const PathCostFn &cost : pathCosts) {
             std::string tag = what + (adj == pxNeighborhood4 ? " 4" : " 8") + " cost " +
                               std::to_string(&cost - pathCosts);
             for (WeightFn weight : {ifWatershedMetric, userWeight}) {
