@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -38,18 +39,23 @@ struct State {
     ImageHandle image;     // as loaded: 1 band (grey) or 3 (colour)
     ImageHandle gradient;  // the relief of the watershed, made on first use
     ImageHandle grey;      // band 0 or the luminance, for the fuzzy objects
+    ImageHandle differences;  // the max-arc IFT's arc weights, made on first use
     std::vector<std::uint8_t> seeds;   // 0 or a label 1 .. 8 per pixel
     std::vector<std::uint8_t> labels;  // result of the last segmentation
     char message[512] = "";
     bool outOfMemory = false;  // an image could not be created inside guarded
+    bool refused = false;      // a request refused inside guarded, message set
 } state;
 
 template <typename F>
 int guarded(F &&f)
 {
-    state.outOfMemory = false;
+    state.outOfMemory = state.refused = false;
+    char message[sizeof state.message];
     auto trampoline = [](void *arg) { (*static_cast<F *>(arg))(); };
-    const int failed = pxCatchFatal(trampoline, &f, state.message, sizeof state.message);
+    const int failed = pxCatchFatal(trampoline, &f, message, sizeof message);
+    if (state.refused) return PX_FATAL_ARGUMENT;
+    if (failed) std::memcpy(state.message, message, sizeof message);
     if (failed || !state.outOfMemory) return failed;
     std::snprintf(state.message, sizeof state.message, "Not enough memory for this image.");
     return PX_FATAL_MEMORY;
@@ -63,8 +69,11 @@ ImageHandle created(int nbands, int type, int ncols, int nrows)
     return img;
 }
 
+// Sets the message of a refused request; inside guarded it ends the request
+// as failed once the guarded function returns.
 int refuse(const char *fmt, int a = 0, int b = 0)
 {
+    state.refused = true;
     std::snprintf(state.message, sizeof state.message, fmt, a, b);
     return PX_FATAL_ARGUMENT;
 }
@@ -82,6 +91,7 @@ int adopt(Image *img)
             if (img->bands[b][p] < 0) return refuse("The image holds values below 0, which cannot be segmented.");
     state.gradient.reset();
     state.grey.reset();
+    state.differences.reset();
     state.seeds.assign(static_cast<std::size_t>(img->npixels), 0);
     state.labels.assign(static_cast<std::size_t>(img->npixels), 0);
     state.image = std::move(held);
@@ -172,25 +182,76 @@ void watershed(Roots &roots)
     copyLabels(work->bands[1]);
 }
 
+// Up to this many pixels the max-arc IFTs run on an arc-weight image (eight
+// ints per pixel, twice that while the fuzzy one is made), served by the
+// library's inlined loop. Larger images take the plain IFT call, which needs
+// no such memory and gives the same forest; fuzzy connectedness refuses them,
+// as the library's own call would write a dozen text images of their size.
+constexpr int kLargestWeighedImage = 2048 * 2048;
+
+// An arc-weight image over the 8-neighbourhood: band j at p is weightOf(p, q)
+// for p's neighbour q under displacement j, -1 where q lies outside.
+template <typename F>
+ImageHandle arcWeights(int ncols, int nrows, F weightOf)
+{
+    ImageHandle out = created(8, PX_ARCWEIGHTS, ncols, nrows);
+    if (!out) return out;
+    out->adjCount = pxNeighborhood8(&out->adjPairs);
+    for (int j = 0; j < out->adjCount; ++j) {
+        const int dx = out->adjPairs[2 * j], dy = out->adjPairs[2 * j + 1];
+        int *band = out->bands[j];
+        for (int y = 0, p = 0; y < nrows; ++y)
+            for (int x = 0; x < ncols; ++x, ++p) {
+                const int nx = x + dx, ny = y + dy;
+                band[p] = nx < 0 || ny < 0 || nx >= ncols || ny >= nrows ? -1 : weightOf(p, ny * ncols + nx, j);
+            }
+    }
+    return out;
+}
+
+// A max-arc IFT from the seeds at cost 0 on given arc weights; the labels go
+// to state.labels.
+void maxArcOnWeights(Image *img, Image *weights, int maxcost, Roots &roots)
+{
+    ImageHandle work = created(img->nbands + 3, PX_WORK, img->ncols, img->nrows);
+    if (!work) return;
+    iftNonNormalizedWF(img, work.get(), weights, maxcost, ifPathCostMax, &roots);
+    copyLabels(work->bands[img->nbands]);
+}
+
 // The IFT on the image itself: an arc weighs the largest band difference
-// between its ends, a path its heaviest arc, seeds start at 0.
+// between its ends, a path its heaviest arc, seeds start at 0. The weights do
+// not depend on the seeds, so they are made once per image.
 void maxArc(Roots &roots)
 {
     Image *img = state.image.get();
-    ImageHandle work = created(img->nbands + 3, PX_WORK, img->ncols, img->nrows);
-    if (!work) return;
-    iftNonNormalized(img, work.get(), pxNeighborhood8, ifMaxDistance, largest(img) - smallest(img), ifPathCostMax,
-                     &roots);
-    copyLabels(work->bands[img->nbands]);
+    const int maxcost = largest(img) - smallest(img);
+    if (img->npixels > kLargestWeighedImage) {
+        ImageHandle work = created(img->nbands + 3, PX_WORK, img->ncols, img->nrows);
+        if (!work) return;
+        iftNonNormalized(img, work.get(), pxNeighborhood8, ifMaxDistance, maxcost, ifPathCostMax, &roots);
+        copyLabels(work->bands[img->nbands]);
+        return;
+    }
+    if (!state.differences) {
+        state.differences = arcWeights(img->ncols, img->nrows, [img](int p, int q, int) { return ifMaxDistance(img, p, q); });
+        if (!state.differences) return;
+    }
+    maxArcOnWeights(img, state.differences.get(), maxcost, roots);
 }
 
 // Competitive fuzzy connectedness with one object per label in use, in label
 // order: the mean of the seeds' grey values and their variance (both
-// truncated, the variance raised to kLeastFuzzyVariance).
+// truncated, the variance raised to kLeastFuzzyVariance). An arc weighs its
+// least dissimilarity over the objects, a path its heaviest arc.
 void fuzzy(Roots &roots)
 {
     Image *g = grey();
     if (!g) return;
+    if (g->npixels > kLargestWeighedImage) {
+        refuse("Fuzzy connectedness takes images of at most 2048 x 2048 pixels here.");
+        return;
+    }
     long long count[kLabels + 1] = {}, sum[kLabels + 1] = {}, squares[kLabels + 1] = {};
     for (int i = 0; i < roots.count; ++i) {
         const long long v = g->bands[0][roots.pixel[i]];
@@ -206,12 +267,19 @@ void fuzzy(Roots &roots)
         means.push_back(static_cast<int>(sum[k] / n));
         variances.push_back(static_cast<int>(std::min<long long>(std::max(variance, kLeastFuzzyVariance), INT32_MAX)));
     }
-    ImageHandle label = created(1, PX_GREY_INT, g->ncols, g->nrows);
-    ImageHandle cost = created(1, PX_GREY_INT, g->ncols, g->nrows);
-    if (!label || !cost) return;
-    iftFuzzyEdges(g, label.get(), cost.get(), pxNeighborhood8, &roots, means.data(), variances.data(),
-                  static_cast<int>(means.size()) - 1);
-    copyLabels(label->bands[0]);
+    const int objects = static_cast<int>(means.size()) - 1;
+    ImageHandle least = arcWeights(g->ncols, g->nrows, [](int, int, int) { return INT32_MAX; });
+    if (!least) return;
+    for (int k = 1; k <= objects; ++k) {
+        ImageHandle object(ifFuzzyEdgesWeight(g, pxNeighborhood8, means[k], variances[k]));
+        for (int j = 0; j < least->adjCount; ++j) {
+            int *to = least->bands[j];
+            const int *from = object->bands[j];
+            for (int p = 0; p < g->npixels; ++p)
+                if (to[p] >= 0) to[p] = std::min(to[p], from[p]);
+        }
+    }
+    maxArcOnWeights(g, least.get(), 255, roots);
 }
 
 } // namespace

@@ -9,7 +9,7 @@
 
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, mkdirSync, readFileSync, rmSync, existsSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { dirname, extname, join, resolve } from 'node:path';
@@ -121,6 +121,23 @@ async function refused(name, buffer) {
   return message();
 }
 
+// Two tinted discs and a band on a noisy background, colour channels unequal.
+function syntheticP6(width, height) {
+  const header = Buffer.from(`P6\n${width} ${height}\n255\n`);
+  const body = Buffer.alloc(3 * width * height);
+  for (let y = 0, p = 0; y < height; y++) {
+    for (let x = 0; x < width; x++, p++) {
+      const noise = (x * 31 + y * 17 + ((x * y) % 7)) % 23;
+      let rgb = [40 + noise, 60, 50 + (noise >> 1)];
+      if ((x - 25) ** 2 + (y - 25) ** 2 < 300) rgb = [200 - noise, 90 + noise, 40];
+      else if ((x - 90) ** 2 + (y - 25) ** 2 < 250) rgb = [60, 120 + noise, 210];
+      else if (y > 60 && y < 85 && x > 40 && x < 80) rgb = [150 + noise, 150, 150 - noise];
+      body.set(rgb, 3 * p);
+    }
+  }
+  return Buffer.concat([header, body]);
+}
+
 function syntheticP5(side) {
   // Discs of different brightness on a textured background.
   const header = Buffer.from(`P5\n${side} ${side}\n255\n`);
@@ -216,6 +233,20 @@ async function tests() {
   assert.match(await message.call(null, await openFile('broken.png', brokenPng)), /could not be decoded/);
   assert.match(await refused('notes.txt', Buffer.from('hello')), /not a PNG, JPEG, P2, P5 or P6/);
   assert.ok(readFileSync(await exported('#export-p5')).equals(kept), 'a bad file changed the open image');
+
+  // A colour P6 file through the library's reader, three labels, every method.
+  const colour = join(scratch, 'colour.ppm');
+  writeFileSync(colour, syntheticP6(120, 90));
+  await openFile('colour.ppm', readFileSync(colour));
+  await page.waitForFunction(() => /120 × 90 colour image/.test(document.getElementById('status').textContent));
+  await stroke(1, [[20, 20], [30, 30]]);
+  await stroke(2, [[80, 20], [100, 25]]);
+  await stroke(3, [[60, 70], [62, 80]]);
+  await stroke(3, [[2, 50], [118, 50]]);
+  for (const method of ['fuzzy', 'maxarc', 'watershed']) {
+    await chooseMethod(method);
+    await checkAgainstNative(colour, method);
+  }
 
   // A colour PNG through the browser's decoder.
   const rgbPng = Buffer.from(await page.evaluate(async () => {
