@@ -23,6 +23,7 @@ namespace {
 // is set aside for them (the page states the same limit).
 constexpr int kLargestSide = 4096;
 constexpr int kLabels = 8;
+constexpr int kLargestValue = 65535;
 
 // The variance given to a fuzzy object is never below this, so that an
 // object seeded on a flat patch still accepts its own texture.
@@ -86,9 +87,12 @@ int adopt(Image *img)
         return refuse("The image is %d x %d pixels; this page takes at most 4096 x 4096.", img->ncols,
                       img->nrows);
     if (img->nbands != 1 && img->nbands != 3) return refuse("Only grey and colour images can be segmented here.");
+    // Negative values have no place in the path costs; values above 16 bits
+    // (a P2 file may hold any int) would size the bucket queues by billions.
     for (int b = 0; b < img->nbands; ++b)
         for (int p = 0; p < img->npixels; ++p)
-            if (img->bands[b][p] < 0) return refuse("The image holds values below 0, which cannot be segmented.");
+            if (img->bands[b][p] < 0 || img->bands[b][p] > kLargestValue)
+                return refuse("The image holds values outside 0 .. 65535, which this page cannot segment.");
     state.gradient.reset();
     state.grey.reset();
     state.differences.reset();

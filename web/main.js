@@ -210,6 +210,10 @@ $('export-p5').addEventListener('click', async () => {
   }
 });
 $('export-roots').addEventListener('click', async () => {
+  if (!board.seeds.some((s) => s !== 0)) {
+    showMessage('There are no seeds to export yet: paint some first.');
+    return;
+  }
   try {
     const { text } = await engine.request('roots', { seeds: board.seeds.slice() });
     download('seeds.txt', text, 'text/plain');
