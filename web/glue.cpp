@@ -19,8 +19,8 @@
 
 namespace {
 
-// Images larger than this in either direction are refused before any memory
-// is set aside for them (the page states the same limit).
+// Images larger than this in either direction are refused (the page checks
+// file headers against the same limit before anything is read).
 constexpr int kLargestSide = 4096;
 constexpr int kLabels = 8;
 constexpr int kLargestValue = 65535;
