@@ -79,9 +79,13 @@ const whenIdle = async () => {
   while (running) await running;
 };
 
+// No stroke or update starts while an image opens; a file that fails to open
+// leaves the previous image in place, in the worker as on the page.
 async function open(request, args, transfer) {
   showMessage('');
   setStatus('Opening…');
+  const wasLoaded = loaded;
+  loaded = false;
   try {
     const r = await engine.request(request, args, transfer);
     await whenIdle();
@@ -92,6 +96,7 @@ async function open(request, args, transfer) {
     enable(true);
     setStatus(`${r.width} × ${r.height} ${r.bands === 3 ? 'colour' : 'grey'} image: paint seeds in two labels or more.`);
   } catch (e) {
+    loaded = wasLoaded && !e.restarted;
     showMessage(e.message);
     setStatus(loaded ? 'The previous image is still open.' : 'No image is open.');
   }

@@ -33,7 +33,7 @@ export class Engine {
 
   fail(message) {
     this.worker.terminate();
-    for (const waiting of this.pending.values()) waiting.reject(new Error(message));
+    for (const waiting of this.pending.values()) waiting.reject(Object.assign(new Error(message), { restarted: true }));
     this.pending.clear();
     this.start();
     this.onRestart(message);
