@@ -187,6 +187,10 @@ $('coins').addEventListener('click', async () => {
 $('brush').addEventListener('input', () => {
   $('brush-size').value = $('brush').value;
 });
+$('eraser').addEventListener('change', () => {
+  if ($('eraser').checked) for (const b of $('palette').children) b.setAttribute('aria-checked', 'false');
+  else chooseLabel(label);
+});
 $('undo').addEventListener('click', undo);
 $('method').addEventListener('change', update);
 $('opacity').addEventListener('input', () => {
