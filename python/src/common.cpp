@@ -207,6 +207,20 @@ py::tuple seedsToTuple(const Roots &roots, int ncols)
     return py::make_tuple(coords, labels, costs);
 }
 
+bool &verboseMessages()
+{
+    thread_local bool verbose = false;
+    return verbose;
+}
+
+void collectMessage(const char *text, void *lines) { static_cast<std::string *>(lines)->append(text); }
+
+void writeMessages(const std::string &lines)
+{
+    py::object out = py::module_::import("sys").attr("stdout");
+    if (!out.is_none()) out.attr("write")(lines);
+}
+
 void raiseFatal(int kind, const std::string &message)
 {
     switch (kind) {
