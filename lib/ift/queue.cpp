@@ -61,6 +61,7 @@ void initQueue(QueueBuckets *Q, int nbuckets, QueueElements *A, int nelems)
 {
     if (nbuckets < 1) nbuckets = 1;
     if (nelems < 0) nelems = 0;
+    px::requireMemory((2.0 * nbuckets + 3.0 * nelems) * sizeof(int), "initQueue: the queue");
     Q->first = allocInts(nbuckets, "Could not allocate queue (Q) in initQueue\n");
     Q->last = allocInts(nbuckets, "Could not allocate queue (Q) in initQueue\n");
     Q->nbuckets = nbuckets;

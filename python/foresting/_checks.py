@@ -47,6 +47,19 @@ def integer_image(image, name="image", colour=True, bands_ok=False):
     return a
 
 
+def require_memory(nbytes, what):
+    """MemoryError, before anything is allocated, when a result or working
+    block of nbytes takes more than a quarter of the machine's physical
+    memory (the library's own rule for what a parameter may ask for)."""
+    try:
+        physical = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
+    except (AttributeError, ValueError, OSError):
+        return
+    if physical > 0 and nbytes > physical / 4:
+        raise MemoryError(f"{what} would need {nbytes / 2**20:.0f} MiB, more than a quarter of this "
+                          f"machine's memory")
+
+
 def grey_image(image, name="image"):
     return integer_image(image, name, colour=False)
 
