@@ -26,11 +26,16 @@ class Seeds(NamedTuple):
 
 
 def integer_image(image, name="image", colour=True, bands_ok=False):
-    """The array as given (no copy): 2-D grey, or 3-D (rows, columns, 3)
-    colour when `colour`; integer or bool dtype."""
+    """The array as given, in the machine's byte order (a copy only when it is
+    not): 2-D grey, or 3-D (rows, columns, 3) colour when `colour`; integer
+    or bool dtype. Every image enters the package here, so byte order,
+    memory order and strides never reach the operators or their results'
+    dtypes."""
     a = np.asarray(image)
     if a.dtype.kind not in "uib":
         raise ValueError(f"{name} must hold integers (uint8, uint16, ..., int32), not {a.dtype}")
+    if not a.dtype.isnative:
+        a = a.astype(a.dtype.newbyteorder("="))
     if a.ndim == 3 and colour:
         if a.shape[2] != 3 and not bands_ok:
             raise ValueError(f"{name} must be (rows, columns) or (rows, columns, 3), not {a.shape}")

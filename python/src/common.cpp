@@ -79,6 +79,9 @@ int typeFor(char kind, py::ssize_t itemsize, int nbands)
 
 ImagePtr toImage(const py::array &a, const char *what)
 {
+    // Values in the other byte order are read through a native copy.
+    if (!a.dtype().attr("isnative").cast<bool>())
+        return toImage(a.attr("astype")(a.dtype().attr("newbyteorder")("=")).cast<py::array>(), what);
     const py::ssize_t nd = a.ndim();
     if (nd != 2 && nd != 3)
         throw py::value_error(std::string(what) + " must be a 2-D (rows, columns) or 3-D (rows, columns, bands) array");
