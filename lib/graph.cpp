@@ -189,7 +189,12 @@ Graph *newGraph(long long nVertices, int nFeatures, const char *who)
 {
     if (nVertices < 0) nVertices = 0;
     if (nFeatures < 0) nFeatures = 0;
-    Graph *g = nVertices <= INT_MAX ? static_cast<Graph *>(std::malloc(sizeof(Graph))) : nullptr;
+    // Every vertex costs its list record and its features (with the
+    // allocator's own header).
+    const double perVertex = sizeof(EdgeList) + (nFeatures > 0 ? 4.0 * nFeatures + 16 : 0);
+    Graph *g = nVertices <= INT_MAX && px::sensibleMemory(perVertex * static_cast<double>(nVertices))
+                   ? static_cast<Graph *>(std::malloc(sizeof(Graph)))
+                   : nullptr;
     if (g) {
         g->nVertices = 0;
         g->nFeatures = nFeatures;

@@ -38,8 +38,9 @@ typedef struct {
 
 /* New graph with the label image's maxValue + 1 vertices, no edges, zero
  * features, and a copy of the label image. NULL (after "in createGraph: could
- * not allocate memory" on stderr) when memory cannot be had; a NULL label image
- * ends the program. Release with destroyGraph. */
+ * not allocate memory" on stderr) when memory cannot be had, or at once when the
+ * vertices would take more than a quarter of the machine's memory; a NULL label
+ * image ends the program. Release with destroyGraph. */
 Graph *createGraph(Image *labelImage, int nFeatures);
 /* As createGraph with n + 1 vertices and no label image ("in allocateGraph: could
  * not allocate memory" on failure). */

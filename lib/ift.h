@@ -38,7 +38,9 @@ typedef struct {
 } QueueElements;
 
 /* Allocates and resets the queue; an allocation failure prints
- * "Could not allocate queue (Q|A) in initQueue" and ends the program (status 1). */
+ * "Could not allocate queue (Q|A) in initQueue" and ends the program (status 1),
+ * and so, before allocating, does a part that would take more than a quarter of
+ * the machine's memory. */
 void initQueue(QueueBuckets *Q, int nbuckets, QueueElements *A, int nelems);
 /* Empties every bucket, makes every element absent, cursor 0. */
 void resetQueue(QueueBuckets *Q, QueueElements *A);

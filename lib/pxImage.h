@@ -39,6 +39,20 @@ int pxSetNumThreads(int n);
  * else the machine's hardware threads; always 1 to 256. */
 int pxGetNumThreads(void);
 
+/* ---- Progress messages ------------------------------------------------- */
+/* The operators' progress lines ("in ifLabelImage", "There are N regional
+ * maxima", ...) all pass through one sink per thread, called from the thread
+ * that called the operator. By default the sink is pxPrintMessage, which
+ * writes each message on standard output as printf would (the skeleton's
+ * "thresh = %d, maxVal = %d" line on standard error). pxSetMessageSink
+ * makes fn(text, data) receive the calling thread's messages instead (text is
+ * one formatted message with its newlines, valid during the call only), or
+ * drops them when fn is NULL; pxSetMessageSink(pxPrintMessage, NULL) restores
+ * the default. */
+typedef void (*PxMessageFn)(const char *text, void *data);
+void pxPrintMessage(const char *text, void *data);
+void pxSetMessageSink(PxMessageFn fn, void *data);
+
 /* ---- Image record ------------------------------------------------------ */
 
 /* Type codes. Only 1..5 are ever written to files. */
@@ -111,6 +125,9 @@ int pxNeighborhood8Clockwise(int **pairs);
 int pxNeighborhood(int **pairs, int r2);
 /* Full square of half width r, centre included, dx outer loop and dy inner. */
 int pxMorphWindow(int **pairs, int r);
+/* A disc or square with more pairs than an int counts is a fatal argument
+ * error, and one that would take more than a quarter of the machine's memory a
+ * fatal memory error, both before anything is allocated. */
 
 /* ---- Pixel-wise and binary operations ----------------------------------- */
 /* Each returns a new image (release with pxReleaseImage) and reads band 0 of
@@ -144,7 +161,9 @@ Image *pxSubtractImage(Image *a, Image *b);
  * maxValue 1. */
 Image *pxFalseRegionalMinimum(Image *img);
 Image *pxFalseRegionalMaximum(Image *img);
-/* Every band copied into a zero frame of width w (added or removed). */
+/* Every band copied into a zero frame of width w (added or removed); NULL, with
+ * a message, when the result would not fit an image or would take more than a
+ * quarter of the machine's memory. */
 Image *pxAddBorder(Image *img, int w);
 Image *pxRemoveBorder(Image *img, int w);
 /* Union of the discs of squared radius v around every pixel with v > 0, 255 on
@@ -161,7 +180,8 @@ void pxPgm2rgb(Image *grey, Image *rgb);
 /* In place, every band of img: max(img, grad band 0); maxValue unchanged. */
 void pxCombineImageWithGrad(Image *img, Image *grad);
 /* Histogram of img over the pixels where mask > 0: *nbins = top + 1 counters,
- * allocated with malloc into *hist (the caller frees it). */
+ * allocated with malloc into *hist (the caller frees it). Counters that would
+ * take more than a quarter of the machine's memory are a fatal memory error. */
 void pxHistogram(Image *img, Image *mask, float **hist, int *nbins);
 /* Prints the band-0 values of the window of half width r around pixel p with
  * "%6d ", one line per row, skipping positions outside the image. */
@@ -174,7 +194,9 @@ void pxPrintWindow(FILE *stream, Image *img, int p, int r);
  * counts. */
 
 /* Largest (smallest) value over the disc of squared radius r2; maxValue the
- * largest value written. */
+ * largest value written. A disc beyond the image's squared diagonal
+ * (ncols - 1)^2 + (nrows - 1)^2 holds the whole image from every pixel and is
+ * used as that one, so any r2 costs at most that disc. */
 void pxMorphDilate(Image *src, Image *dst, int r2);
 void pxMorphErode(Image *src, Image *dst, int r2);
 /* Erosion then dilation (dilation then erosion) with the disc r2. */
@@ -182,7 +204,9 @@ void pxMorphOpen(Image *src, Image *dst, int r2);
 void pxMorphClose(Image *src, Image *dst, int r2);
 /* Alternating sequential filters with discs of squared radius 1 .. n: opening
  * then closing (closing then opening) at each step; prints one line per step.
- * dst's maxValue is not changed. */
+ * From the step whose disc covers the image's squared diagonal on, the image
+ * is constant and no later step changes it, so the steps (and lines) stop
+ * there. dst's maxValue is not changed. */
 void pxMorphAsfOC(Image *src, Image *dst, int n);
 void pxMorphAsfCO(Image *src, Image *dst, int n);
 /* Band 0 of dst: the largest 3x3 max-min gradient over the bands of src, kept

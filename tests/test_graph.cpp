@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "graph.h"
+#include "pxImage/detail.h"
 #include "support.h"
 
 using namespace testing_support;
@@ -181,4 +183,18 @@ TEST(Graph, EdgeNodesOutliveTheirThreadsAndOutgrowASlab)
     EXPECT_EQ(list->head->vertex, 8);
     listDestroy(list);
     std::free(list);
+}
+
+// A vertex count that would take more than a quarter of the machine's memory
+// gives no graph, at once.
+TEST(Graph, HugeVertexCountsGiveNoGraphAtOnce)
+{
+    for (int huge : {1000000000, 2147483647}) {
+        if (huge < INT_MAX && px::sensibleMemory(static_cast<double>(huge) * sizeof(EdgeList))) continue;
+        testing::internal::CaptureStderr();
+        Graph *g = allocateGraph(huge, 0);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "in allocateGraph: could not allocate memory\n");
+        EXPECT_EQ(g, nullptr);
+        destroyGraph(&g);
+    }
 }

@@ -41,7 +41,7 @@ Image *buildArcWeights(Image *img, AdjacencyFn adjacency, bool prints, Fill fill
     const int n = adjacency(&owner.pairs);
     const int ncols = img->ncols, nrows = img->nrows;
     Image *out = px::newImage(n, PX_ARCWEIGHTS, ncols, nrows);
-    if (prints) std::printf("out: %d %d %d \n", out->nbands, out->ncols, img->nrows);
+    if (prints) px::message("out: %d %d %d \n", out->nbands, out->ncols, img->nrows);
     out->adjCount = n;
     out->adjPairs = static_cast<int *>(std::calloc(2 * static_cast<std::size_t>(n > 0 ? n : 1), sizeof(int)));
     if (!out->adjPairs) {

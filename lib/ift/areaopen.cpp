@@ -52,7 +52,7 @@ int countMaxima(const Roots *seeds)
     return k;
 }
 
-void announceMaxima(int k) { std::printf("There are %d regional maxima\n", k); }
+void announceMaxima(int k) { px::message("There are %d regional maxima\n", k); }
 
 // Grey levels as dense indices: the offset from the lowest value when the
 // values span a modest range, else the rank among the distinct values.

@@ -105,6 +105,7 @@ public:
 
     PixelQueue(int nbuckets, int nelems) : nbuckets_(nbuckets)
     {
+        px::requireMemory((2.0 * nbuckets + 3.0 * nelems) * sizeof(int), "the bucket queue");
         try {
             first_.assign(static_cast<std::size_t>(nbuckets), NONE);
             last_.assign(static_cast<std::size_t>(nbuckets), NONE);

@@ -1020,7 +1020,7 @@ void iftSkelNova(Image *img, Image *work, ContourRoots *seeds)
 void iftEuclideanSkel(Image *bin, Image *work, AdjacencyFn adjacency, Roots *roots, int inner, double error,
                       int seedDist)
 {
-    std::printf("inner = %d; error = %f; seedDist = %d\n", inner, error, seedDist);
+    px::message("inner = %d; error = %f; seedDist = %d\n", inner, error, seedDist);
     requireWork("iftEuclideanSkel", bin, work, 4);
     const int nb = work->nbands;
     Layout out;
@@ -1056,7 +1056,7 @@ void iftSkelReconstr(Image *skel, Image *work)
     int top = 0;
     for (int p = 0; p < n; ++p) top = std::max(top, radius2[p]);
     const long long nb = static_cast<long long>(top) + 1;
-    std::printf("nBuckets is %lld\n", nb);
+    px::message("nBuckets is %lld\n", nb);
     requireWork("iftSkelReconstr", skel, work, 4);
     int *root = work->bands[work->nbands - 4], *remaining = work->bands[work->nbands - 3];
     int *mark = work->bands[work->nbands - 1];
@@ -1118,7 +1118,7 @@ void ifEuclideanShortestPath(Image *bin, Image *out, int source, int target)
     const int *cost = work->bands[work->nbands - 3], *pred = work->bands[work->nbands - 2];
     if (target >= 0 && target < bin->npixels && out->npixels == bin->npixels)
         for (int p = target; pred[p] != p; p = pred[p]) out->bands[0][p] = cost[p];
-    std::printf("pf saved\n");
+    px::message("pf saved\n");
 }
 
 } // extern "C"

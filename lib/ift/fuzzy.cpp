@@ -411,8 +411,8 @@ void iftFuzzyEdges(Image *img, Image *label, Image *cost, AdjacencyFn adjacency,
     // their tables at the arc's sum: one table serves the whole relation, so
     // the per-object and minimum arc images are never stored; only the bands
     // the debug files show are made, one at a time.
-    for (int k = 1; k <= nobjects; ++k) std::printf("computing edge weights for object %d\n", k);
-    std::printf("Computing minimum edge weight\n");
+    for (int k = 1; k <= nobjects; ++k) px::message("computing edge weights for object %d\n", k);
+    px::message("Computing minimum edge weight\n");
     std::vector<int> scratch = px::buffer<int>(static_cast<std::size_t>(n));
     saveArcBands("obj", img, t, means, variances, nobjects, nobjects, scratch);
     saveArcBands("fun", img, t, means, variances, 1, 1, scratch);
@@ -420,7 +420,7 @@ void iftFuzzyEdges(Image *img, Image *label, Image *cost, AdjacencyFn adjacency,
     scratch = std::vector<int>();
 
     CostBuckets queue;
-    std::printf("running ift\n");
+    px::message("running ift\n");
     int *c = cost->bands[0], *l = label->bands[0];
     std::vector<Cell> cells = makeCells(img, l);
     // Every seed sets its label in array order, so a pixel seeded twice

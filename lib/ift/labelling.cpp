@@ -56,7 +56,7 @@ namespace {
 // Printed once per labelling pass: the regional operators announce the
 // labellings they stand for, so their standard output matches a run that
 // labels the candidate image and the extrema image.
-void announceLabelling() { std::fputs("in ifLabelImage\n", stdout); }
+void announceLabelling() { px::message("in ifLabelImage\n"); }
 
 // ---- Runs and their union-find forest ---------------------------------------
 

@@ -61,6 +61,12 @@ void initQueue(QueueBuckets *Q, int nbuckets, QueueElements *A, int nelems)
 {
     if (nbuckets < 1) nbuckets = 1;
     if (nelems < 0) nelems = 0;
+    // A part that would take more than a quarter of the machine's memory
+    // fails like one that cannot be had, before anything is allocated.
+    if (!px::sensibleMemory(2.0 * nbuckets * sizeof(int)))
+        px::fatal(PX_FATAL_MEMORY, "Could not allocate queue (Q) in initQueue\n");
+    if (!px::sensibleMemory(3.0 * nelems * sizeof(int)))
+        px::fatal(PX_FATAL_MEMORY, "Could not allocate queue (A) in initQueue\n");
     Q->first = allocInts(nbuckets, "Could not allocate queue (Q) in initQueue\n");
     Q->last = allocInts(nbuckets, "Could not allocate queue (Q) in initQueue\n");
     Q->nbuckets = nbuckets;

@@ -200,9 +200,9 @@ Graph *ifEliminateSmallRegions(Graph *g, int maxArea, int maxDegree)
 
 Graph *ifComputeArea(Graph *g)
 {
-    std::printf("will copy base graph %d\n", g->nVertices);
+    px::message("will copy base graph %d\n", g->nVertices);
     GraphOwner base(copyOrNull(g, 1));
-    std::printf("done!!!!\n");
+    px::message("done!!!!\n");
     if (!base.g) return nullptr;
     const int nv = base.g->nVertices;
     const int *lab = checkedLabels(base.g, nv, "ifComputeArea");
@@ -215,9 +215,9 @@ Graph *ifComputeArea(Graph *g)
 // graph's int features.
 Graph *ifComputeVolume(Graph *g, Image *grey)
 {
-    std::printf("will copy base graph %d\n", g->nVertices);
+    px::message("will copy base graph %d\n", g->nVertices);
     GraphOwner base(copyOrNull(g, 1));
-    std::printf("done!!!!\n");
+    px::message("done!!!!\n");
     if (!base.g) return nullptr;
     const int nv = base.g->nVertices;
     const int *lab = checkedLabels(base.g, nv, "ifComputeVolume");
@@ -309,7 +309,7 @@ Image *ifCreateFeaturesVector(Image *image)
         const int *v = image->bands[b];
         int lo, hi;
         spanOf(v, n, lo, hi);
-        std::printf("MAX = %d, MIN = %d\n", hi, lo);
+        px::message("MAX = %d, MIN = %d\n", hi, lo);
         int *o = fv->bands[b];
         for (int p = 0; p < n; ++p) o[p] = normalised(v[p], lo, hi);
     }
@@ -332,15 +332,15 @@ void ifAddFeatureToVector(Image **fv, int *values)
     const int n = old->npixels;
     int lo, hi;
     spanOf(values, n, lo, hi);
-    std::printf("MAX = %d, MIN = %d\n", hi, lo);
+    px::message("MAX = %d, MIN = %d\n", hi, lo);
     int *last = grown->bands[grown->nbands - 1];
     for (int k = 0; k < grown->npixels; ++k) {
         last[k] = normalised(values[k], lo, hi);
-        std::printf("%4d ", last[k]);
+        px::message("%4d ", last[k]);
     }
     pxReleaseImage(&old);
     *fv = grown;
-    std::printf("fv has now %d bands\n", grown->nbands);
+    px::message("fv has now %d bands\n", grown->nbands);
 }
 
 // A graph without features (or without vertices) has nothing to normalise:

@@ -122,7 +122,7 @@ SeedError readSeeds(FILE *f, const Image *img, int count, std::vector<int> &pixe
             int p = x + img->rowOffset[y];
             pixel.push_back(p);
             label.push_back(l);
-            std::printf("read: %d %d\n", p, l);
+            px::message("read: %d %d\n", p, l);
         }
     } catch (const std::bad_alloc &) {
         px::dieOutOfMemory();

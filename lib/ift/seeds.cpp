@@ -182,7 +182,7 @@ int labelContours(Image *border, Image *labels)
 // gaps between cells (label 1). The seed image is written to "labeled.pgm".
 Roots *ifCellsRoots(Image *img, int size)
 {
-    std::fputs("in cells roots\n\n", stdout);
+    px::message("in cells roots\n\n");
     const int ncols = img->ncols, nrows = img->nrows, n = img->npixels;
 
     // The filter writes every band of img, so the smoothed image gets them
@@ -192,7 +192,7 @@ Roots *ifCellsRoots(Image *img, int size)
     smooth->maxValue = n > 0 ? std::max(0, *std::max_element(smooth->bands[0], smooth->bands[0] + n)) : 0;
     Roots *maxima = ifRegionalMaximaAsRoots(smooth);
     pxReleaseImage(&smooth);
-    std::printf("ha %d sementes\n", maxima->count);
+    px::message("ha %d sementes\n", maxima->count);
 
     Image *seedImg = px::newImage(1, PX_GREY_INT, ncols, nrows);
     int *seed = seedImg->bands[0];

@@ -340,7 +340,7 @@ void ifHistogramBySkel(Image *bin, int percent, float **hist, int *nBins)
     for (int p = 0; p < n; ++p) top = std::max(top, masked->bands[0][p]);
     masked->maxValue = top;
     const int level = static_cast<int>(static_cast<long long>(percent) * top / 100);
-    std::fprintf(stderr, "thresh = %d, maxVal = %d\n", level, top);
+    px::messageOnStderr("thresh = %d, maxVal = %d\n", level, top);
     OwnedImage skeleton = owned(pxThreshold(masked.get(), PX_GREY_INT, level, INT_MAX));
     work.reset();
     contourLabel.reset();

@@ -802,7 +802,7 @@ Graph *ifThresholdMST(Graph *tree, int threshold)
     }
     std::vector<int> number;
     const int regions = numberRegions(uf, nv, number);
-    std::printf("there will be %d regions\n", regions);
+    px::message("there will be %d regions\n", regions);
     return regionGraph(tree, uf, number, regions, 0, "ifThresholdMST");
 }
 
@@ -847,7 +847,7 @@ Graph *ifThresholdMST_nRegions(Graph *tree, int nRegions)
 Graph *ifThresholdGraph(Graph *forest, double threshold)
 {
     const int t = clampedInt(std::trunc(threshold * 1000));
-    std::printf("threshold is %d\n", t);
+    px::message("threshold is %d\n", t);
     if (forest->nFeatures < FOREST_FEATURES)
         px::fatal(PX_FATAL_ARGUMENT, "ifThresholdGraph: the forest has %d features, not label, cost and predecessor\n",
                   forest->nFeatures);

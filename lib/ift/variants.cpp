@@ -388,6 +388,7 @@ void growInOrder(int n, int ncols, const Bands &r, int nbuckets, const Weights &
     weights.fill(cells.data(), n);
 
     std::vector<std::vector<int>> buckets;
+    px::requireMemory(static_cast<double>(nbuckets) * sizeof(buckets), "the bucket queue");
     try {
         buckets.resize(static_cast<std::size_t>(nbuckets));
     } catch (const std::exception &) {
@@ -467,17 +468,19 @@ void growInOrder(int n, int ncols, const Bands &r, int nbuckets, const Weights &
 }
 
 // The in-order loop when the rule and the costs allow it, else the queue.
+// The in-order loop needs only inOrderBuckets: no cost it meets passes the
+// largest weight or seed cost, so the buckets above them would stay empty.
 template <class Arcs, class Mask, class Cost>
-void growVariant(int n, const Bands &r, int nbuckets, const Arcs &arcs, const Mask &mask, Cost cost,
-                 Roots *seeds, int ncols, const int *values, bool costsInRange)
+void growVariant(int n, const Bands &r, int nbuckets, int inOrderBuckets, const Arcs &arcs, const Mask &mask,
+                 Cost cost, Roots *seeds, int ncols, const int *values, bool costsInRange)
 {
     NoMerging hooks;
     if constexpr (servedInOrder<Cost>()) {
         if (costsInRange) {
             if constexpr (IsImageArcs<Arcs>::value)
-                return growInOrder(n, ncols, r, nbuckets, RecordWeights<Arcs>{arcs}, mask, cost, hooks, seeds);
+                return growInOrder(n, ncols, r, inOrderBuckets, RecordWeights<Arcs>{arcs}, mask, cost, hooks, seeds);
             else if constexpr (std::is_same<Arcs, FunctionArcs<Normalised<WatershedWeight>>>::value)
-                return growInOrder(n, ncols, r, nbuckets, ValueWeights{arcs.neighbours, values, WEIGHT_SCALE},
+                return growInOrder(n, ncols, r, inOrderBuckets, ValueWeights{arcs.neighbours, values, WEIGHT_SCALE},
                                    mask, cost, hooks, seeds);
         }
     }
@@ -614,8 +617,8 @@ void runFunctionVariant(Image *img, Image *work, const Mask &mask, AdjacencyFn a
     withWeight(img, weight, [&](auto w) {
         FunctionArcs<Normalised<decltype(w)>> arcs{neighbours, {w, who}};
         withPathCost(pathCost, [&](auto cost) {
-            growVariant(img->npixels, r, NORMALISED_BUCKETS, arcs, mask, cost, seeds, img->ncols, img->bands[0],
-                        inRange);
+            growVariant(img->npixels, r, NORMALISED_BUCKETS, NORMALISED_BUCKETS, arcs, mask, cost, seeds, img->ncols,
+                        img->bands[0], inRange);
         });
     });
 }
@@ -625,11 +628,14 @@ void runImageVariant(Image *img, Image *work, const Mask &mask, Image *weights, 
                      PathCostFn pathCost, Roots *seeds, const char *who)
 {
     const Bands r = workBands(work, img, who);
+    const long long largestSeed = largestSeedCost(seeds, img->npixels);
     withImageArcs(weights, img, scale, who, [&](const auto &arcs, long long largest) {
-        const int nbuckets = coveringBuckets(specified, largest, largestSeedCost(seeds, img->npixels));
+        const int nbuckets = coveringBuckets(specified, largest, largestSeed);
         const bool inRange = largest < nbuckets && seedCostsIn(seeds, img->npixels, nbuckets);
+        const int inOrderBuckets = inRange ? coveringBuckets(0, largest, largestSeed) : nbuckets;
         withPathCost(pathCost, [&](auto cost) {
-            growVariant(img->npixels, r, nbuckets, arcs, mask, cost, seeds, img->ncols, nullptr, inRange);
+            growVariant(img->npixels, r, nbuckets, inOrderBuckets, arcs, mask, cost, seeds, img->ncols, nullptr,
+                        inRange);
         });
     });
 }
@@ -805,7 +811,12 @@ Graph *iftDinamicNonNormalized(Image *data, Image *img, Image *work, AdjacencyFn
             if constexpr (servedInOrder<Rule>() && std::is_same<decltype(w), WatershedWeight>::value) {
                 if (inRange) {
                     RegionMerging<CellRecords> hooks{&forest.uf, graph.get(), img, regionWeight, {}};
-                    return growInOrder(img->npixels, img->ncols, r, nbuckets,
+                    // No cost passes the largest value or seed cost: the
+                    // buckets above them would stay empty.
+                    const int *v = img->bands[0];
+                    const int inOrderBuckets = coveringBuckets(0, img->npixels > 0 ? *std::max_element(v, v + img->npixels) : 0,
+                                                               largestSeedCost(seeds, img->npixels));
+                    return growInOrder(img->npixels, img->ncols, r, inOrderBuckets,
                                        ValueWeights{neighbours, img->bands[0], 1}, NoMask{}, cost, hooks, seeds);
                 }
             }

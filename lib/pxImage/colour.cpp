@@ -543,7 +543,7 @@ void xyzToLab(Image *src, Image *dst)
 
 void xyzToLuv(Image *src, Image *dst)
 {
-    std::fputs("in xyz2luv\n", stdout);
+    px::message("in xyz2luv\n");
     const BandFunction lightness =
         BandFunction::overBand(src->bands[1], src->npixels, [](int Y) { return static_cast<double>(luvLightness(Y)); });
     if (lightness.tabled())
@@ -607,7 +607,8 @@ void rgbToLuv(Image *src, Image *dst)
     const BandFunction lightness(lo[1], hi[1], src->npixels,
                                  [](int Y) { return static_cast<double>(luvLightness(Y)); });
     if (lightness.tabled()) {
-        std::fputs("in xyz2luv\n", stdout);
+        px::message("in xyz2luv
+");
         throughXyz(src, dst, [&](int X, int Y, int Z, int out[3]) {
             luvChroma(static_cast<int>(lightness[Y]), X, Y, Z, out);
         });

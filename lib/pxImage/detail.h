@@ -29,6 +29,29 @@ namespace px {
 [[noreturn]] void fatalReported(int kind, const char *message);
 // True inside pxCatchFatal.
 bool catchingFatal();
+// Every progress line of the library goes through here, to the calling
+// thread's message sink (standard output unless pxSetMessageSink changed it).
+void message(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// The same for the few progress lines that are printed on standard error by
+// default.
+void messageOnStderr(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// A block of `bytes` that a parameter asks for (a disc, a bucket count, a
+// vertex or bin count) is sensible when it takes at most a quarter of the
+// machine's physical memory, leaving room for the images of the call and the
+// copies its caller makes. requireMemory ends the call (PX_FATAL_MEMORY, the
+// message naming `what`) before anything is allocated when it is not.
+bool sensibleMemory(double bytes);
+void requireMemory(double bytes, const char *what);
+
+// The squared length of the longest displacement between two pixels of an
+// image of ncols x nrows, at most INT_MAX: a disc of this squared radius
+// reaches every pixel from every pixel, so any larger disc acts the same.
+inline int reachSquared(int ncols, int nrows)
+{
+    const long long dx = ncols > 0 ? ncols - 1 : 0, dy = nrows > 0 ? nrows - 1 : 0;
+    return static_cast<int>(std::min<long long>(dx * dx + dy * dy, 2147483647LL));
+}
 
 // Internal working memory that cannot be had ends the program like the file
 // errors do: the operators have no error codes to report it through.

@@ -1,5 +1,6 @@
-// The one place where the library's fatal errors end up: printed and the
-// program ended, or, inside pxCatchFatal, unwound back to the caller.
+// The one place where the library's fatal errors end up (printed and the
+// program ended, or, inside pxCatchFatal, unwound back to the caller), and
+// the one place its progress lines pass through.
 
 #include <cstdarg>
 #include <cstdio>
@@ -7,6 +8,8 @@
 #include <cstring>
 #include <new>
 #include <string>
+
+#include <unistd.h>
 
 #include "detail.h"
 #include "parallel.h"
@@ -17,6 +20,10 @@ namespace {
 // Depth of pxCatchFatal calls on this thread; 0 means fatal errors end the
 // program.
 thread_local int catchDepth = 0;
+
+// The calling thread's message sink; NULL drops the messages.
+thread_local PxMessageFn messageSink = pxPrintMessage;
+thread_local void *messageData = nullptr;
 
 struct FatalError {
     int kind;
@@ -60,7 +67,61 @@ void fatalReported(int kind, const char *message) { raise(kind, message, true); 
 
 bool catchingFatal() { return catchDepth > 0; }
 
+bool sensibleMemory(double bytes)
+{
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) return true;
+    return bytes <= static_cast<double>(pages) * static_cast<double>(pageSize) / 4;
+}
+
+void requireMemory(double bytes, const char *what)
+{
+    if (!sensibleMemory(bytes))
+        fatal(PX_FATAL_MEMORY, "%s would need %.0f MiB, more than a quarter of this machine's memory\n", what,
+              bytes / (1 << 20));
+}
+
+namespace {
+
+void sendMessage(std::FILE *byDefault, const char *fmt, std::va_list args)
+{
+    if (!messageSink) return;
+    if (messageSink == pxPrintMessage) {
+        // Straight to the stream, byte for byte what printf gives.
+        std::vfprintf(byDefault, fmt, args);
+    } else {
+        std::string text = format(fmt, args);
+        messageSink(text.c_str(), messageData);
+    }
+}
+
+} // namespace
+
+void message(const char *fmt, ...)
+{
+    std::va_list args;
+    va_start(args, fmt);
+    sendMessage(stdout, fmt, args);
+    va_end(args);
+}
+
+void messageOnStderr(const char *fmt, ...)
+{
+    std::va_list args;
+    va_start(args, fmt);
+    sendMessage(stderr, fmt, args);
+    va_end(args);
+}
+
 } // namespace px
+
+extern "C" void pxPrintMessage(const char *text, void *) { std::fputs(text, stdout); }
+
+extern "C" void pxSetMessageSink(PxMessageFn fn, void *data)
+{
+    px::messageSink = fn;
+    px::messageData = data;
+}
 
 extern "C" int pxCatchFatal(PxGuardedFn fn, void *arg, char *message, int size)
 {

@@ -283,7 +283,7 @@ void alternatingFilter(Image *src, Image *dst, int n, bool openFirst, const char
     if (n >= 1) {
         Image *tmp = likeImage(src), *mid = likeImage(src);
         for (int k = 1; k <= n; ++k) {
-            std::printf(message, k);
+            px::message(message, k);
             if (openFirst) {
                 openInto(cur, mid, tmp, k);
                 closeInto(tmp, mid, cur, k);
@@ -307,18 +307,23 @@ constexpr int EIGHT_NEIGHBOURS[] = {1, 0, 0, 1, 0, -1, -1, 0, 1, 1, -1, 1, 1, -1
 
 extern "C" {
 
+// A disc larger than the image's diagonal holds no more of the image than
+// the one that just reaches across it, which is the one used.
 void pxMorphDilate(Image *src, Image *dst, int r2)
 {
+    r2 = std::min(r2, px::reachSquared(src->ncols, src->nrows));
     filterDisc<MaxOp>(src, dst, r2);
 }
 
 void pxMorphErode(Image *src, Image *dst, int r2)
 {
+    r2 = std::min(r2, px::reachSquared(src->ncols, src->nrows));
     filterDisc<MinOp>(src, dst, r2);
 }
 
 void pxMorphOpen(Image *src, Image *dst, int r2)
 {
+    r2 = std::min(r2, px::reachSquared(src->ncols, src->nrows));
     Image *mid = likeImage(src);
     openInto(src, mid, dst, r2);
     pxReleaseImage(&mid);
@@ -326,18 +331,23 @@ void pxMorphOpen(Image *src, Image *dst, int r2)
 
 void pxMorphClose(Image *src, Image *dst, int r2)
 {
+    r2 = std::min(r2, px::reachSquared(src->ncols, src->nrows));
     Image *mid = likeImage(src);
     closeInto(src, mid, dst, r2);
     pxReleaseImage(&mid);
 }
 
+// From the step whose disc reaches across the image on, every step gives
+// the constant image the previous one left, so the steps stop there.
 void pxMorphAsfOC(Image *src, Image *dst, int n)
 {
+    n = std::min(n, px::reachSquared(src->ncols, src->nrows));
     alternatingFilter(src, dst, n, true, "radius is %d\n");
 }
 
 void pxMorphAsfCO(Image *src, Image *dst, int n)
 {
+    n = std::min(n, px::reachSquared(src->ncols, src->nrows));
     alternatingFilter(src, dst, n, false, "squared radius is %d\n");
 }
 

@@ -100,7 +100,7 @@ Image *shiftedCopy(Image *img, long long d)
     long long ncols = img->ncols + 2 * d, nrows = img->nrows + 2 * d;
     if (ncols < 0) ncols = 0;
     if (nrows < 0) nrows = 0;
-    if (ncols > INT_MAX || nrows > INT_MAX) {
+    if (ncols > INT_MAX || nrows > INT_MAX || !px::sensibleMemory(4.0 * img->nbands * ncols * nrows)) {
         std::fputs("Could not allocate image!\n", stderr);
         return nullptr;
     }
@@ -462,6 +462,7 @@ void pxHistogram(Image *img, Image *mask, float **hist, int *nbins)
         if (m[p] > 0) top = std::max(top, v[p]);
     if (top == INT_MAX) px::dieOutOfMemory();
     const std::size_t count = static_cast<std::size_t>(top) + 1;
+    px::requireMemory(static_cast<double>(count) * sizeof(float), "pxHistogram: the bins");
     float *h = static_cast<float *>(std::calloc(count, sizeof(float)));
     if (!h) px::dieOutOfMemory();
     for (int p = 0; p < img->npixels; ++p)
@@ -475,9 +476,11 @@ void pxHistogram(Image *img, Image *mask, float **hist, int *nbins)
 void pxPrintWindow(FILE *stream, Image *img, int p, int r)
 {
     const long long x = img->ncols > 0 ? p % img->ncols : 0, y = img->ncols > 0 ? p / img->ncols : 0;
+    // Only the columns inside the image print; the rows all do.
+    const long long dx0 = std::max<long long>(-r, -x), dx1 = std::min<long long>(r, img->ncols - 1 - x);
     for (long long dy = -r; dy <= r; ++dy) {
         const long long ny = y + dy;
-        for (long long dx = -r; dx <= r; ++dx) {
+        for (long long dx = dx0; dx <= dx1; ++dx) {
             const long long nx = x + dx;
             if (nx >= 0 && nx < img->ncols && ny >= 0 && ny < img->nrows)
                 std::fprintf(stream, "%6d ", img->bands[0][ny * img->ncols + nx]);

@@ -26,3 +26,7 @@ for _family in _FAMILIES:
         globals()[_name] = getattr(_module, _name)
     __all__ += _module.__all__
 del _family, _module, _name
+
+from ._foresting import __version__  # noqa: E402  (the CMake project's version)
+from .settings import verbose  # noqa: E402
+__all__ += ["verbose"]

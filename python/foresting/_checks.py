@@ -26,11 +26,16 @@ class Seeds(NamedTuple):
 
 
 def integer_image(image, name="image", colour=True, bands_ok=False):
-    """The array as given (no copy): 2-D grey, or 3-D (rows, columns, 3)
-    colour when `colour`; integer or bool dtype."""
+    """The array as given, in the machine's byte order (a copy only when it is
+    not): 2-D grey, or 3-D (rows, columns, 3) colour when `colour`; integer
+    or bool dtype. Every image enters the package here, so byte order,
+    memory order and strides never reach the operators or their results'
+    dtypes."""
     a = np.asarray(image)
     if a.dtype.kind not in "uib":
         raise ValueError(f"{name} must hold integers (uint8, uint16, ..., int32), not {a.dtype}")
+    if not a.dtype.isnative:
+        a = a.astype(a.dtype.newbyteorder("="))
     if a.ndim == 3 and colour:
         if a.shape[2] != 3 and not bands_ok:
             raise ValueError(f"{name} must be (rows, columns) or (rows, columns, 3), not {a.shape}")
@@ -45,6 +50,19 @@ def integer_image(image, name="image", colour=True, bands_ok=False):
         if lo < INT32_MIN or hi > INT32_MAX:
             raise ValueError(f"{name} holds values outside the int32 range")
     return a
+
+
+def require_memory(nbytes, what):
+    """MemoryError, before anything is allocated, when a result or working
+    block of nbytes takes more than a quarter of the machine's physical
+    memory (the library's own rule for what a parameter may ask for)."""
+    try:
+        physical = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
+    except (AttributeError, ValueError, OSError):
+        return
+    if physical > 0 and nbytes > physical / 4:
+        raise MemoryError(f"{what} would need {nbytes / 2**20:.0f} MiB, more than a quarter of this "
+                          f"machine's memory")
 
 
 def grey_image(image, name="image"):

@@ -118,8 +118,9 @@ def region_volumes(graph, image):
     """The graph with one feature per vertex: the sum over its region of the
     image's largest value minus the pixel's value."""
     args = _graph_args(graph)
-    same_size(_labels_of(Graph(*args)), non_negative(integer_image(image, colour=False)), "labels", "image")
-    return _graph(_foresting.graph_volume(*args, np.asarray(image)))
+    a = non_negative(integer_image(image, colour=False))
+    same_size(_labels_of(Graph(*args)), a, "labels", "image")
+    return _graph(_foresting.graph_volume(*args, a))
 
 
 def region_mean_colours(graph, image):

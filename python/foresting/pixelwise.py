@@ -3,7 +3,7 @@
 import numpy as np
 
 from . import _foresting
-from ._checks import grey_image, integer_image, int_arg, same_size
+from ._checks import grey_image, integer_image, int_arg, require_memory, same_size
 
 __all__ = ["threshold", "band_pass", "negative", "highlight", "segmentation_borders",
            "add_border", "remove_border", "histogram"]
@@ -86,4 +86,8 @@ def histogram(image, mask=None):
     a = grey_image(image)
     m = np.ones(a.shape, np.uint8) if mask is None else grey_image(mask, "mask")
     same_size(a, m, "image", "mask")
+    counted = a[m > 0]
+    top = int(counted.max()) if counted.size else 0
+    # The library's float counters, their copy and the int64 result.
+    require_memory((max(top, 0) + 1) * 16, f"a histogram of {top + 1} bins")
     return _foresting.histogram(a, m).astype(np.int64)

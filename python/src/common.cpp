@@ -79,6 +79,9 @@ int typeFor(char kind, py::ssize_t itemsize, int nbands)
 
 ImagePtr toImage(const py::array &a, const char *what)
 {
+    // Values in the other byte order are read through a native copy.
+    if (!a.dtype().attr("isnative").cast<bool>())
+        return toImage(a.attr("astype")(a.dtype().attr("newbyteorder")("=")).cast<py::array>(), what);
     const py::ssize_t nd = a.ndim();
     if (nd != 2 && nd != 3)
         throw py::value_error(std::string(what) + " must be a 2-D (rows, columns) or 3-D (rows, columns, bands) array");
@@ -205,6 +208,20 @@ py::tuple seedsToTuple(const Roots &roots, int ncols)
         k[i] = roots.cost[i];
     }
     return py::make_tuple(coords, labels, costs);
+}
+
+bool &verboseMessages()
+{
+    thread_local bool verbose = false;
+    return verbose;
+}
+
+void collectMessage(const char *text, void *lines) { static_cast<std::string *>(lines)->append(text); }
+
+void writeMessages(const std::string &lines)
+{
+    py::object out = py::module_::import("sys").attr("stdout");
+    if (!out.is_none()) out.attr("write")(lines);
 }
 
 void raiseFatal(int kind, const std::string &message)

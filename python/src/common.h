@@ -74,20 +74,37 @@ py::tuple seedsToTuple(const Roots &roots, int ncols);
 // Raises the Python exception for a fatal error of the given kind.
 [[noreturn]] void raiseFatal(int kind, const std::string &message);
 
+// foresting.verbose for the calling thread: whether the library's progress
+// lines reach sys.stdout (they are dropped otherwise).
+bool &verboseMessages();
+
+// Collects the library's progress lines during a call (a message sink).
+void collectMessage(const char *text, void *lines);
+
+// Writes the collected progress lines on sys.stdout (the GIL held).
+void writeMessages(const std::string &lines);
+
 // Runs fn() with the GIL released, the library's fatal errors unwinding back
 // here instead of ending the interpreter: a file error becomes OSError, a
-// memory error MemoryError, an argument error ValueError.
+// memory error MemoryError, an argument error ValueError. The library's
+// progress lines are dropped, or under foresting.verbose(True) written on
+// sys.stdout when the call ends.
 template <class F>
 void guarded(F &&fn)
 {
     using Fn = std::remove_reference_t<F>;
     char message[1024];
     int kind;
+    std::string lines;
+    const bool verbose = verboseMessages();
     {
         py::gil_scoped_release release;
+        pxSetMessageSink(verbose ? collectMessage : nullptr, &lines);
         kind = pxCatchFatal([](void *arg) { (*static_cast<Fn *>(arg))(); }, &fn, message,
                             sizeof message);
+        pxSetMessageSink(pxPrintMessage, nullptr);
     }
+    if (!lines.empty()) writeMessages(lines);
     if (kind != 0) raiseFatal(kind, message);
 }
 

@@ -92,7 +92,10 @@ py::tuple mosaicToGraph(const py::array &labelArray)
     ImagePtr img = toImage(labelArray, "labels");
     Graph *out = nullptr;
     guarded([&] { out = ifMosaicToGraph(img.get()); });
-    return graphOut(checked(out).get());
+    if (!out)
+        raiseFatal(PX_FATAL_MEMORY, "a region graph of " + std::to_string(img->maxValue + 1LL) + " vertices (labels 0 .. " +
+                                        std::to_string(img->maxValue) + ") needs more memory than is sensible");
+    return graphOut(GraphPtr(out).get());
 }
 
 // (costs, parents) of the minimum spanning tree of the pixel graph.

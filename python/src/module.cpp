@@ -12,6 +12,9 @@ namespace foresting {
 PYBIND11_MODULE(_foresting, m)
 {
     m.doc() = "Low-level bindings of the IFT toolkit; use the foresting package.";
+    m.attr("__version__") = FORESTING_VERSION;
+    m.def("verbose", [] { return foresting::verboseMessages(); });
+    m.def("set_verbose", [](bool on) { foresting::verboseMessages() = on; });
 #define FORESTING_FAMILY(name) foresting::bind_##name(m);
 #include "families.inc"
 #undef FORESTING_FAMILY

@@ -2,9 +2,11 @@
 
 #include <sys/resource.h>
 
+#include <string>
 #include <vector>
 
 #include "ift.h"
+#include "pxImage/detail.h"
 
 namespace {
 
@@ -224,3 +226,20 @@ TEST(BucketQueueDeathTest, AllocationFailureEndsTheProgramWithItsMessage)
                 "^Could not allocate queue \\(A\\) in initQueue\n$");
 }
 #endif
+
+// A bucket count that would take more than a quarter of the machine's memory
+// is refused (PX_FATAL_MEMORY) before anything is allocated.
+TEST(BucketQueue, HugeBucketCountsAreRefusedBeforeAllocating)
+{
+    for (int huge : {1000000000, 2147483647}) {
+        if (px::sensibleMemory(2.0 * huge * sizeof(int))) continue;  // a machine that can hold it
+        char message[256];
+        int kind = pxCatchFatal(
+            [](void *arg) {
+                Queue q(*static_cast<int *>(arg), 4);
+            },
+            &huge, message, sizeof message);
+        EXPECT_EQ(kind, PX_FATAL_MEMORY) << huge;
+        EXPECT_NE(std::string(message).find("initQueue"), std::string::npos) << message;
+    }
+}

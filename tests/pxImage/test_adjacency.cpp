@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "pxImage.h"
@@ -97,4 +98,44 @@ TEST(Adjacency, CornerEdgeAndInnerPixelsMeetTheirNeighboursInRelationOrder)
         t.forEach(5, [&](int, int q) { out.push_back(q); });
         return out;
     }(), (std::vector<int>{4, 1, 5, 9, 6}));
+}
+
+namespace {
+
+struct RelationCall {
+    int (*fn)(int **, int);
+    int size;
+};
+
+int catchRelation(int (*fn)(int **, int), int size, std::string &message)
+{
+    RelationCall call{fn, size};
+    char buf[256];
+    int kind = pxCatchFatal(
+        [](void *arg) {
+            auto *c = static_cast<RelationCall *>(arg);
+            int *pairs = nullptr;
+            c->fn(&pairs, c->size);
+            std::free(pairs);
+        },
+        &call, buf, sizeof buf);
+    message = buf;
+    return kind;
+}
+
+} // namespace
+
+// A disc or window with more pairs than a relation can count, or than a
+// quarter of the machine's memory holds, is refused before it is built.
+TEST(Adjacency, HugeDiscsAndWindowsAreRefusedAtOnce)
+{
+    std::string message;
+    for (int huge : {1000000000, 2147483647}) {
+        EXPECT_NE(catchRelation(pxNeighborhood, huge, message), 0) << huge;
+        EXPECT_NE(message.find("pxNeighborhood"), std::string::npos) << message;
+        EXPECT_NE(catchRelation(pxMorphWindow, huge, message), 0) << huge;
+        EXPECT_NE(message.find("pxMorphWindow"), std::string::npos) << message;
+    }
+    EXPECT_EQ(catchRelation(pxNeighborhood, 40000, message), 0);
+    EXPECT_EQ(discOf(40000).size(), 2u * 125629);
 }

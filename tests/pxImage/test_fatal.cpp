@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -147,4 +148,24 @@ TEST(FatalErrors, CaughtReadErrorsCloseTheirFiles)
         }
     }
     EXPECT_EQ(openDescriptors(), before);
+}
+
+// Progress lines reach the thread's sink formatted, one call per message;
+// NULL drops them, pxPrintMessage prints them again, and another thread keeps
+// its own sink.
+TEST(ProgressMessages, GoToTheCallingThreadsSink)
+{
+    ImagePtr bin = makeImage(4, 3, {0, 1, 1, 0, 0, 0, 1, 0, 1, 0, 0, 0});
+    ImagePtr label(pxCreateImage(1, PX_GREY_INT, 4, 3));
+    std::string lines;
+    pxSetMessageSink([](const char *text, void *out) { static_cast<std::string *>(out)->append(text); }, &lines);
+    testing::internal::CaptureStdout();
+    ifLabelImage(bin.get(), label.get());
+    std::thread([&] { ifLabelImage(bin.get(), label.get()); }).join();
+    pxSetMessageSink(nullptr, nullptr);
+    ifLabelImage(bin.get(), label.get());
+    pxSetMessageSink(pxPrintMessage, nullptr);
+    ifLabelImage(bin.get(), label.get());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "in ifLabelImage\nin ifLabelImage\n");
+    EXPECT_EQ(lines, "in ifLabelImage\n");
 }

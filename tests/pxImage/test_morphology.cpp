@@ -330,3 +330,40 @@ TEST(Morphology, ThreadsChangeNothing)
         }
     }
 }
+
+// A disc beyond the image's diagonal acts like the one that reaches across
+// it, so huge radii and step counts give the definition's result at once.
+TEST(Morphology, RadiiAndStepsBeyondTheDiagonalGiveTheDefinitionsResultAtOnce)
+{
+    ImagePtr src = randomImage(2, 5, 4, 0, 255, 17);
+    const int reach = 4 * 4 + 3 * 3;
+    const Bands in = bandsOf(src.get());
+    Bands oc = in, co = in;
+    for (int k = 1; k <= reach + 3; ++k) {
+        oc = referenceClose(referenceOpen(oc, 5, 4, k), 5, 4, k);
+        co = referenceOpen(referenceClose(co, 5, 4, k), 5, 4, k);
+    }
+    const Bands dilated = reference(in, 5, 4, reach + 3, true), eroded = reference(in, 5, 4, reach + 3, false);
+    const Bands open = referenceOpen(in, 5, 4, reach + 3), close = referenceClose(in, 5, 4, reach + 3);
+    for (int huge : {reach + 3, 1000000000, 2147483647}) {
+        ImagePtr dst = dirtyLike(src.get());
+        pxMorphDilate(src.get(), dst.get(), huge);
+        EXPECT_EQ(bandsOf(dst.get()), dilated) << huge;
+        pxMorphErode(src.get(), dst.get(), huge);
+        EXPECT_EQ(bandsOf(dst.get()), eroded) << huge;
+        pxMorphOpen(src.get(), dst.get(), huge);
+        EXPECT_EQ(bandsOf(dst.get()), open) << huge;
+        pxMorphClose(src.get(), dst.get(), huge);
+        EXPECT_EQ(bandsOf(dst.get()), close) << huge;
+        testing::internal::CaptureStdout();
+        pxMorphAsfOC(src.get(), dst.get(), huge);
+        pxMorphAsfCO(src.get(), dst.get(), huge);
+        pxMorphAsfCO(src.get(), dst.get(), huge);
+        const std::string lines = testing::internal::GetCapturedStdout();
+        // The steps stop at the one whose disc reaches across the image.
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3 * reach);
+        EXPECT_EQ(bandsOf(dst.get()), co) << huge;
+        pxMorphAsfOC(src.get(), dst.get(), huge);
+        EXPECT_EQ(bandsOf(dst.get()), oc) << huge;
+    }
+}
