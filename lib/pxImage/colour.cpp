@@ -607,8 +607,7 @@ void rgbToLuv(Image *src, Image *dst)
     const BandFunction lightness(lo[1], hi[1], src->npixels,
                                  [](int Y) { return static_cast<double>(luvLightness(Y)); });
     if (lightness.tabled()) {
-        px::message("in xyz2luv
-");
+        px::message("in xyz2luv\n");
         throughXyz(src, dst, [&](int X, int Y, int Z, int out[3]) {
             luvChroma(static_cast<int>(lightness[Y]), X, Y, Z, out);
         });

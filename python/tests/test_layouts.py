@@ -11,7 +11,7 @@ import foresting as f
 # settings.
 NO_ARRAY = {"WEIGHTS", "PATH_COSTS", "INFINITY_MIN", "INFINITY_MAX", "ARC_WEIGHTS", "CRITERIA",
             "GRAPH_DISTANCES", "Seeds", "Graph", "DistanceTransform", "ContourSeeds", "read_image",
-            "read_roots", "frame_seeds", "verbose", "set_num_threads"}
+            "read_roots", "frame_seeds", "verbose", "set_num_threads", "get_num_threads"}
 
 
 def _reversed(a):
@@ -107,6 +107,7 @@ def _calls(x, tmp):
         "remove_border": lambda L: f.remove_border(L(g), 1),
         "histogram": lambda L: f.histogram(L(g), L(b)),
         "distance_transform": lambda L: f.distance_transform(L(b)),
+        "distance_transform_edt": lambda L: f.distance_transform_edt(L(b), return_indices=True, return_labels=True),
         "skeleton": lambda L: f.skeleton(L(b)),
         "skeleton_reconstruction": lambda L: f.skeleton_reconstruction(L(x["skel"])),
         "inner_contour_seeds": lambda L: f.inner_contour_seeds(L(b)),
