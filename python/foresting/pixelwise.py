@@ -67,6 +67,10 @@ def add_border(image, width):
     w = int_arg(width, "width", 0)
     if (a.shape[0] + 2 * w) * (a.shape[1] + 2 * w) > 2**31 - 1:
         raise ValueError("the framed image would have more pixels than the library can index")
+    rows, cols = a.shape[0] + 2 * w, a.shape[1] + 2 * w
+    bands = a.shape[2] if a.ndim == 3 else 1
+    # The library's int bands of the framed image and the array they are copied into.
+    require_memory(rows * cols * bands * (4 + a.dtype.itemsize), f"a framed image of {rows} x {cols} pixels")
     return _foresting.border(a, w, True)
 
 

@@ -105,6 +105,7 @@ REFUSED = [
     ("region_graph vertices", lambda x, v: f.region_graph(np.array([[0, v]], np.int64)), lambda v: 16 * v,
      MemoryError),
     ("add_border", lambda x, v: f.add_border(x["g"], v), lambda v: 4 * v * v, ValueError),
+    ("add_border memory", lambda x, v: f.add_border(x["g"], 20000), lambda v: 6 * 40000**2, MemoryError),
     ("remove_border", lambda x, v: f.remove_border(x["g"], v), lambda v: 0, ValueError),
     ("frame_seeds shape", lambda x, v: f.frame_seeds((v, v)), lambda v: 0, ValueError),
 ]
