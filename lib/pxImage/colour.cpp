@@ -353,6 +353,13 @@ AVX2_FN inline __m256d K(double v) { return _mm256_set1_pd(v); }
 AVX2_FN inline __m128i loadInts(const int *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
 AVX2_FN inline __m256d loadDoubles(const int *p) { return _mm256_cvtepi32_pd(loadInts(p)); }
 AVX2_FN inline void storeInts(int *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
+// Past the caches when Stream (p then 16-byte aligned).
+template <bool Stream>
+AVX2_FN inline void storeInts(int *p, __m128i v)
+{
+    if (Stream) _mm_stream_si128(reinterpret_cast<__m128i *>(p), v);
+    else storeInts(p, v);
+}
 AVX2_FN inline __m256d add(__m256d a, __m256d b) { return _mm256_add_pd(a, b); }
 AVX2_FN inline __m256d sub(__m256d a, __m256d b) { return _mm256_sub_pd(a, b); }
 AVX2_FN inline __m256d mul(__m256d a, __m256d b) { return _mm256_mul_pd(a, b); }
@@ -371,19 +378,44 @@ AVX2_FN inline __m256d weighted(double a, double b, double c, __m256d R, __m256d
     return add(add(mul(K(a), R), mul(K(b), G)), mul(K(c), B));
 }
 
+template <bool Stream = false>
 AVX2_FN void rgbToYcbcrAvx2(const int *r, const int *g, const int *b, int n, int *x, int *y, int *z)
 {
     int p = 0;
     for (; p + 4 <= n; p += 4) {
         const __m256d R = loadDoubles(r + p), G = loadDoubles(g + p), B = loadDoubles(b + p);
-        storeInts(x + p, truncated4(weighted(0.299, 0.587, 0.114, R, G, B)));
+        storeInts<Stream>(x + p, truncated4(weighted(0.299, 0.587, 0.114, R, G, B)));
         const __m256d cb = add(sub(mul(K(-37.797), R), mul(K(74.203), G)), mul(K(112.0), B));
         const __m256d cr = sub(sub(mul(K(112.0), R), mul(K(93.786), G)), mul(K(18.214), B));
         // |cb| and |cr| are at most 224 * 2^31, so Cb and Cr are well inside int.
-        storeInts(y + p, _mm256_cvttpd_epi32(add(div(cb, K(255)), K(128))));
-        storeInts(z + p, _mm256_cvttpd_epi32(add(div(cr, K(255)), K(128))));
+        storeInts<Stream>(y + p, _mm256_cvttpd_epi32(add(div(cb, K(255)), K(128))));
+        storeInts<Stream>(z + p, _mm256_cvttpd_epi32(add(div(cr, K(255)), K(128))));
     }
     blockTail(p, r, g, b, n, x, y, z, rgbToYcbcr);
+}
+
+// The conversion of a large image straight into dst, four pixels a step
+// with their stores past the caches, where bands 0..2 of dst are 16-byte
+// aligned; otherwise through blockwise. Each step reads its pixels before it
+// writes them, so src may be dst. A conversion this light is bound by memory
+// traffic, which the small buffer of blockwise would add to.
+template <class Block, class StreamBlock>
+AVX2_FN void streamwise(Image *src, Image *dst, Block convertBlock, StreamBlock streamBlock)
+{
+    int *const out[3] = {dst->bands[0], dst->bands[1], dst->bands[2]};
+    bool aligned = true;
+    for (int *band : out) aligned = aligned && (reinterpret_cast<std::uintptr_t>(band) & 15) == 0;
+    if (src->npixels < STREAM_FROM || !aligned) {
+        blockwise(src, dst, convertBlock);
+        return;
+    }
+    const int *a = src->bands[0], *b = src->bands[1], *c = src->bands[2];
+    pxParallelRanges(src->npixels, PIXELS_PER_TASK, [&](int begin, int end, int) {
+        const int head = static_cast<int>(std::min<long long>(end, (begin + 3LL) & ~3LL));
+        convertBlock(a + begin, b + begin, c + begin, head - begin, out[0] + begin, out[1] + begin, out[2] + begin);
+        streamBlock(a + head, b + head, c + head, end - head, out[0] + head, out[1] + head, out[2] + head);
+        _mm_sfence();
+    });
 }
 
 // One XYZ component of four RGB pixels.
@@ -748,7 +780,7 @@ void pxRgb2ycbcr(Image *src, Image *dst)
     checkPair("pxRgb2ycbcr", src, dst);
 #if defined(COLOUR_AVX2)
     if (hasAvx2()) {
-        blockwise(src, dst, rgbToYcbcrAvx2);
+        streamwise(src, dst, rgbToYcbcrAvx2<false>, rgbToYcbcrAvx2<true>);
         return;
     }
 #endif

@@ -173,6 +173,38 @@ TEST(Colour, EveryConversionMatchesPlainFormulas)
     expectMatchesPlain("pxHsv2rgb", hues.get(), pxHsv2rgb, plainHsv2rgb);
 }
 
+// Every 8-bit colour through the luma and chroma of a large image (stored
+// straight past the caches, in ranges that start unaligned), and values
+// across the whole int range through them and XYZ, give what the plain
+// formulas give.
+TEST(Colour, LargeConversionsMatchPlainFormulasOnEveryByteColourAndTheIntRange)
+{
+    ImagePtr every(pxCreateImage(3, PX_COLOR8, 4096, 4096));
+    for (int p = 0; p < every->npixels; ++p) {
+        every.at(p, 0) = p >> 16;
+        every.at(p, 1) = p >> 8 & 255;
+        every.at(p, 2) = p & 255;
+    }
+    std::mt19937 rng(23);
+    std::uniform_int_distribution<int> any(INT_MIN, INT_MAX);
+    ImagePtr wide(pxCreateImage(3, PX_COLOR8, 512, 512));
+    for (int p = 0; p < wide->npixels; ++p)
+        for (int b = 0; b < 3; ++b) wide.at(p, b) = any(rng);
+
+    auto mismatches = [](Image *src, void (*convert)(Image *, Image *), Pixel (*plain)(int, int, int)) {
+        ImagePtr dst = converted(src, convert);
+        int count = 0;
+        for (int p = 0; p < src->npixels; ++p) {
+            const Pixel want = plain(src->bands[0][p], src->bands[1][p], src->bands[2][p]);
+            for (int b = 0; b < 3; ++b) count += dst->bands[b][p] != want[b];
+        }
+        return count;
+    };
+    EXPECT_EQ(mismatches(every.get(), pxRgb2ycbcr, plainRgb2ycbcr), 0);
+    EXPECT_EQ(mismatches(wide.get(), pxRgb2ycbcr, plainRgb2ycbcr), 0);
+    EXPECT_EQ(mismatches(wide.get(), pxRgb2xyz, plainRgb2xyz), 0);
+}
+
 TEST(Colour, KnownColoursAndRoundTrips)
 {
     ImagePtr rgb = colourImage(4, 1, [](int p) {
