@@ -114,16 +114,35 @@ def read_image(path, chunks=(2048, 2048)):
 
 
 class _FileTarget:
-    """Writes blocks into the samples of an image file already sized."""
+    """Writes blocks into the samples of a file already sized, starting at
+    byte `offset` and laid out in C order: one write per row of a block (one
+    per block when it spans whole rows), straight into the file, so a block
+    costs no page mapping and no synchronous flush."""
 
     def __init__(self, path, offset, shape, dtype):
         self.path, self.offset, self.shape, self.dtype = path, offset, shape, np.dtype(dtype)
 
     def __setitem__(self, index, block):
-        m = np.memmap(self.path, self.dtype, "r+", self.offset, self.shape)
-        m[index] = block
-        m.flush()
-        del m
+        rows, cols = index[0], index[1]
+        data = np.ascontiguousarray(block, self.dtype)
+        pixel = data.itemsize * (self.shape[2] if len(self.shape) == 3 else 1)
+        fd = os.open(self.path, os.O_WRONLY)
+        try:
+            if cols.start == 0 and cols.stop == self.shape[1]:
+                _write_all(fd, data, self.offset + rows.start * self.shape[1] * pixel)
+            else:
+                for k in range(data.shape[0]):
+                    at = ((rows.start + k) * self.shape[1] + cols.start) * pixel
+                    _write_all(fd, data[k], self.offset + at)
+        finally:
+            os.close(fd)
+
+
+def _write_all(fd, data, at):
+    view = memoryview(data).cast("B")
+    while len(view):
+        done = os.pwrite(fd, view, at)
+        view, at = view[done:], at + done
 
 
 def write_image(path, image):

@@ -30,6 +30,7 @@ import dask.array as da
 import numpy as np
 
 import foresting
+from . import _foresting
 from ._checks import int_arg
 from ._chunked_faces import (Faces, apply_offers, face_offers, first_rows, join_extrema_faces,
                              join_label_faces, label_summary, label_table)
@@ -273,18 +274,16 @@ def _assemble(blocks, chunks, dtype):
                       for j in range(len(chunks[1]))] for i in range(len(chunks[0]))])
 
 
-def _label_block(x):
+def _label_summary(x):
+    # The labels themselves are not kept: the second pass labels the chunk
+    # again, which costs less than holding four bytes a pixel until the join.
     labels, count = foresting.label(x)
-    return labels, count, first_rows(labels, count)
+    return label_summary(labels, count, first_rows(labels, count))
 
 
-def _label_summary(part):
-    return label_summary(*part)
-
-
-def _label_finish(part, table):
-    labels, count, rows = part
-    return label_table(count, rows, table)[labels]
+def _label_finish(x, table):
+    labels, count = foresting.label(x)
+    return _foresting.remap(labels, label_table(count, first_rows(labels, count), table))
 
 
 def label(image):
@@ -308,7 +307,8 @@ def label(image):
     Each chunk is labelled by one call; one task then joins the labels that
     touch across chunk faces and corners (union-find over the face pixels
     only) and numbers every component by its first pixel; a second pass per
-    chunk renumbers it through a table. No halo.
+    chunk labels it again and renumbers it through a table. No halo; until
+    the join, a worker holds only its input chunks.
 
     Examples
     --------
@@ -322,43 +322,34 @@ def label(image):
     a = _as_dask(image)
     blocks = _grid(a)
     ni, nj = blocks.shape
-    parts = [[dask.delayed(_label_block, pure=True)(blocks[i, j]) for j in range(nj)]
-             for i in range(ni)]
-    summaries = [[dask.delayed(_label_summary, pure=True)(parts[i][j]) for j in range(nj)]
-                 for i in range(ni)]
+    summaries = [[dask.delayed(_label_summary, pure=True)(blocks[i, j]) for j in range(nj)]
+                  for i in range(ni)]
     joined = dask.delayed(join_label_faces, pure=True, nout=2)(summaries, a.chunks)
     tables, count = joined
-    out = [[dask.delayed(_label_finish, pure=True)(parts[i][j], tables[i][j]) for j in range(nj)]
+    out = [[dask.delayed(_label_finish, pure=True)(blocks[i, j], tables[i][j]) for j in range(nj)]
            for i in range(ni)]
     labels = _assemble(out, a.chunks, np.int32)
     return labels, da.from_delayed(count, (), dtype=np.int64)
 
 
 def _extrema_block(x, maxima):
-    # every pixel of every extremum of the chunk, numbered by extremum
-    seeds = foresting.regional_maxima_seeds(x) if maxima else foresting.regional_minima_seeds(x)
-    return x, seeds.coords, seeds.labels
+    """The chunk's extrema mask, and what the join needs: the faces of the
+    chunk and of its extrema numbered as connected components (8-adjacent
+    pixels of two extrema would be one flat zone, so each component is one
+    extremum), and how many there are."""
+    mask = foresting.regional_maxima(x) if maxima else foresting.regional_minima(x)
+    labels, count = foresting.label(mask)
+    return mask, (Faces.of(x), Faces.of(labels), count)
 
 
-def _extrema_summary(result):
-    x, coords, labels = result
-    faces = []
-    for axis, at in ((0, 0), (0, x.shape[0] - 1), (1, 0), (1, x.shape[1] - 1)):
-        line = np.zeros(x.shape[1 - axis], np.int32)
-        on = coords[:, axis] == at
-        line[coords[on, 1 - axis]] = labels[on]
-        faces.append(line)
-    return Faces.of(x), Faces(*faces), int(labels.max()) if len(labels) else 0
-
-
-def _extrema_finish(result, dropped):
-    x, coords, labels = result
-    out = np.zeros(x.shape, bool)
+def _extrema_finish(part, dropped):
+    mask = part[0]
     if len(dropped):
-        keep = ~np.isin(labels, dropped)
-        coords = coords[keep]
-    out[coords[:, 0], coords[:, 1]] = True
-    return out
+        keep = np.ones(part[1][2] + 1, np.int32)
+        keep[0] = 0
+        keep[dropped] = 0
+        mask = _foresting.remap(foresting.label(mask)[0], keep).astype(bool)
+    return mask
 
 
 def _extrema(image, maxima):
@@ -367,8 +358,7 @@ def _extrema(image, maxima):
     ni, nj = blocks.shape
     parts = [[dask.delayed(_extrema_block, pure=True)(blocks[i, j], maxima) for j in range(nj)]
              for i in range(ni)]
-    summaries = [[dask.delayed(_extrema_summary, pure=True)(parts[i][j]) for j in range(nj)]
-                 for i in range(ni)]
+    summaries = [[parts[i][j][1] for j in range(nj)] for i in range(ni)]
     keep = dask.delayed(join_extrema_faces, pure=True)(summaries, maxima)
     out = [[dask.delayed(_extrema_finish, pure=True)(parts[i][j], keep[i][j]) for j in range(nj)]
            for i in range(ni)]

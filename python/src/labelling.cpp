@@ -2,6 +2,7 @@
 
 #include "common.h"
 
+#include <atomic>
 #include <cstdint>
 
 #include "pxImage/parallel.h"
@@ -61,12 +62,40 @@ py::array seededFlatZones(const py::array &a, const IntArray &coords)
     return fromImage(out.get(), 0, py::dtype::of<bool>());
 }
 
+// labels[p] = table[labels[p]] in place, on the library's threads: the
+// renumbering of labelled chunks. A label outside the table is refused
+// before anything is written.
+py::array remap(py::array_t<std::int32_t, py::array::c_style> labels, const py::array_t<std::int32_t, py::array::c_style> &table)
+{
+    if (!labels.writeable()) throw py::value_error("labels must be writeable");
+    const std::int64_t n = labels.size(), size = table.size();
+    std::int32_t *l = labels.mutable_data();
+    const std::int32_t *t = table.data();
+    if (n > INT32_MAX) throw py::value_error("labels has more pixels than the library can index");
+    std::atomic<bool> outside{false};
+    {
+        py::gil_scoped_release release;
+        pxParallelRanges(static_cast<int>(n), 1 << 16, [&](int begin, int end, int) {
+            bool bad = false;
+            for (int p = begin; p < end; ++p) bad |= static_cast<std::uint32_t>(l[p]) >= size;
+            if (bad) outside = true;
+        });
+        if (!outside)
+            pxParallelRanges(static_cast<int>(n), 1 << 16, [&](int begin, int end, int) {
+                for (int p = begin; p < end; ++p) l[p] = t[l[p]];
+            });
+    }
+    if (outside) throw py::value_error("a label lies outside the table");
+    return std::move(labels);
+}
+
 } // namespace
 
 void bind_labelling(py::module_ &m)
 {
     m.def("regional_extrema", &regional, py::arg("image"), py::arg("maxima"));
     m.def("label", &label, py::arg("image"));
+    m.def("remap", &remap, py::arg("labels"), py::arg("table"));
     m.def("seeded_flat_zones", &seededFlatZones, py::arg("image"), py::arg("coords"));
 }
 

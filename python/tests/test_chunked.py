@@ -169,6 +169,10 @@ def test_bad_input_fails_as_the_single_call_does():
     got = fc.reconstruction(da.from_array(high, 2), a, "erosion").compute()
     assert got.dtype == expected.dtype
     np.testing.assert_array_equal(got, expected)
+    # the renumbering of chunk labels reads only inside its table
+    for bad in (-1, 3):
+        with pytest.raises(ValueError):
+            foresting._foresting.remap(np.array([[0, bad]], np.int32), np.arange(3, dtype=np.int32))
 
 
 def test_image_files_round_trip_lazily(tmp_path):
