@@ -166,6 +166,10 @@ void ifDualReconstr(Image *orig, Image *ref, Roots *seeds, int isGlobal,
  * their first pixel; label must be zero on entry; its maxValue = the count.
  * Prints "in ifLabelImage". */
 void ifLabelImage(Image *bin, Image *label);
+/* The same labelling of the nonzero bytes bin[0 .. npixels-1] of a row-major
+ * ncols x nrows plane, where label gives the size: the labels and messages
+ * of ifLabelImage on the image of those bytes, without widening them first. */
+void ifLabelBytes(const unsigned char *bin, Image *label);
 /* Sets 255 in out on every flat zone of img that holds a seed. */
 void ifConnectedComponents(Image *img, Image *out, Roots *seeds);
 /* New 1-band type-2 image, 1 on the regional minima (maxima), 0 elsewhere. */

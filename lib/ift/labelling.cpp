@@ -289,6 +289,28 @@ void objectBits(const int *row, int n, std::uint64_t *bits)
     }
 }
 
+// The same for a row of bytes: bit x set when row[x] != 0.
+void objectBits(const unsigned char *row, int n, std::uint64_t *bits)
+{
+    int x = 0, w = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    auto sixteen = [&](const unsigned char *r) {
+        const __m128i z = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r)), zero);
+        return static_cast<std::uint64_t>(~static_cast<unsigned>(_mm_movemask_epi8(z)) & 0xffffu);
+    };
+    for (; x + 64 <= n; x += 64)
+        bits[w++] = sixteen(row + x) | sixteen(row + x + 16) << 16 | sixteen(row + x + 32) << 32 |
+                    sixteen(row + x + 48) << 48;
+#endif
+    for (; x < n; x += 64) {
+        std::uint64_t m = 0;
+        const int len = std::min(64, n - x);
+        for (int i = 0; i < len; ++i) m |= static_cast<std::uint64_t>(row[x + i] != 0) << i;
+        bits[w++] = m;
+    }
+}
+
 // Calls run(x0, x1) for every maximal run of set bits, columns x0 .. x1-1,
 // left to right. The bits where the mask changes are walked a word at a time,
 // so the loop turns once per run end rather than once per pixel, and a start
@@ -647,23 +669,15 @@ constexpr int UNSET_HIGH = -1;           // initial highest value of a label
 constexpr int HIGHER_LABEL_MARK = INT_MAX;
 constexpr int MARK = 255;                // marked pixels of flat zones and contours
 
-} // namespace
-
-extern "C" {
-
-void ifLabelImage(Image *bin, Image *label)
+// The labelling of the object pixels of rows ncols x nrows (nrows >= 1),
+// row y starting at in + y * ncols, into label's band 0.
+template <class T>
+void labelObjects(const T *in, int ncols, int nrows, Image *label)
 {
-    announceLabelling();
-    const int ncols = bin->ncols, nrows = bin->nrows;
-    if (bin->npixels <= 0) {
-        label->maxValue = 0;
-        return;
-    }
-    // bin is read in full before label is written, so both may be one image.
-    // A label image fresh from pxCreateImage is untouched memory, and every
-    // pixel of it is written below.
+    // The input is read in full before label is written, so both may be one
+    // image. A label image fresh from pxCreateImage is untouched memory, and
+    // every pixel of it is written below.
     preferHugePages(label->bands[0], static_cast<std::size_t>(label->npixels) * sizeof(int));
-    const int *b = bin->bands[0];
     int *lab = label->bands[0];
     const std::size_t nwords = (static_cast<std::size_t>(ncols) + 63) / 64;
     StripedRuns sr;
@@ -673,7 +687,7 @@ void ifLabelImage(Image *bin, Image *label)
         for (int y = st.y0; y < st.y1; ++y) {
             const int row = y * ncols;
             sr.rowFirst[y] = nruns;
-            objectBits(b + row, ncols, bits.data());
+            objectBits(in + row, ncols, bits.data());
             forEachRun(bits.data(), ncols, [&](int x, int x1) {
                 runs[nruns] = Run{row + x, row + x1, nruns};
                 joinRunAbove(runs, nruns, above, sr.rowFirst[y], ncols, [](int, int) {});
@@ -698,6 +712,30 @@ void ifLabelImage(Image *bin, Image *label)
     };
     labelStriped(sr, ncols, nrows, scan, [](int, int) {}, [](int) { return true; }, finish);
     label->maxValue = sr.sets;
+}
+
+} // namespace
+
+extern "C" {
+
+void ifLabelImage(Image *bin, Image *label)
+{
+    announceLabelling();
+    if (bin->npixels <= 0) {
+        label->maxValue = 0;
+        return;
+    }
+    labelObjects(bin->bands[0], bin->ncols, bin->nrows, label);
+}
+
+void ifLabelBytes(const unsigned char *bin, Image *label)
+{
+    announceLabelling();
+    if (label->npixels <= 0) {
+        label->maxValue = 0;
+        return;
+    }
+    labelObjects(bin, label->ncols, label->nrows, label);
 }
 
 // Marks the flat zones that hold a seed. The marks depend only on which zones

@@ -24,8 +24,8 @@ py::array regional(const py::array &a, bool maxima)
 py::tuple label(const py::array &a)
 {
     // The labels go straight into the returned array: every pixel is written.
-    // Bytes are widened into that array itself, which the library reads in
-    // full before writing it; other inputs take the general conversion.
+    // C-ordered bytes are labelled as they are; other inputs take the
+    // general conversion.
     const bool bytes = a.ndim() == 2 && a.itemsize() == 1 && (a.dtype().kind() == 'u' || a.dtype().kind() == 'b') &&
                        (a.flags() & py::array::c_style);
     if (!bytes) {
@@ -35,17 +35,11 @@ py::tuple label(const py::array &a)
         guarded([&] { ifLabelImage(img.get(), &out.img); });
         return py::make_tuple(labels, out.img.maxValue);
     }
-    const int nrows = static_cast<int>(a.shape(0)), ncols = static_cast<int>(a.shape(1)), n = nrows * ncols;
+    const int nrows = static_cast<int>(a.shape(0)), ncols = static_cast<int>(a.shape(1));
     py::array_t<std::int32_t> labels({nrows, ncols});
     BandView out(labels.mutable_data(), nrows, ncols);
-    const std::uint8_t *in = static_cast<const std::uint8_t *>(a.data());
-    guarded([&] {
-        int *o = out.band;
-        pxParallelRanges(n, 1 << 16, [&](int begin, int end, int) {
-            for (int p = begin; p < end; ++p) o[p] = in[p];
-        });
-        ifLabelImage(&out.img, &out.img);
-    });
+    const unsigned char *in = static_cast<const unsigned char *>(a.data());
+    guarded([&] { ifLabelBytes(in, &out.img); });
     return py::make_tuple(labels, out.img.maxValue);
 }
 

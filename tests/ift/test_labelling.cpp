@@ -224,6 +224,13 @@ void expectLabelsMatchFlood(const Image *bin, const std::string &what)
     ASSERT_EQ(bandValues(lab.get()), expected);
     ASSERT_EQ(bandValues(same.get()), expected);
     ASSERT_EQ(same->maxValue, count);
+    // The same objects as bytes, any nonzero value (128 and above included).
+    std::vector<unsigned char> bytes(static_cast<size_t>(bin->npixels));
+    for (int p = 0; p < bin->npixels; ++p) bytes[p] = bin->bands[0][p] > 0 ? static_cast<unsigned char>(1 + p % 255) : 0;
+    ImagePtr fromBytes(pxCreateImage(1, PX_GREY_INT, bin->ncols, bin->nrows));
+    ASSERT_EQ(capturedStdout([&] { ifLabelBytes(bytes.data(), fromBytes.get()); }), "in ifLabelImage\n");
+    ASSERT_EQ(bandValues(fromBytes.get()), expected);
+    ASSERT_EQ(fromBytes->maxValue, count);
 }
 
 TEST(ConnectedLabelling, MatchesBreadthFirstFloodOnRandomAndRealMasks)
