@@ -17,8 +17,9 @@ What each operator costs beyond one call per chunk:
 - ``label``: two passes per chunk and one join task on the chunk faces;
 - ``regional_maxima``, ``regional_minima``: one pass per chunk and one join
   task on the faces;
-- ``reconstruction``: one pass per chunk, then rounds over the chunks whose
-  faces still change, as many as the faces a propagation crosses.
+- ``reconstruction``: one pass per chunk, then rounds that carry it on
+  from the face pixels that change, as many as the faces a propagation
+  crosses.
 
 This module needs dask; ``import foresting`` does not load it.
 """
@@ -404,13 +405,23 @@ def regional_minima(image):
     return _extrema(image, False)
 
 
-def _rebuild(seed, mask, offers, dilate, dtype):
-    """One chunk's reconstruction, its faces raised (or lowered) by what
-    the neighbouring chunks offer across them."""
-    if offers is not None:
-        seed = np.array(seed, copy=True)
-        apply_offers(seed, mask, offers, dilate)
+def _rebuild(seed, mask, dilate, dtype):
+    """One chunk's reconstruction, by the single call."""
     out = foresting.reconstruction(seed, mask, "dilation" if dilate else "erosion")
+    return out.astype(dtype, copy=False)
+
+
+def _resume(state, mask, offers, dilate, dtype):
+    """One chunk's reconstruction carried on from its last state, its faces
+    raised (or lowered) by what the neighbouring chunks offer across them:
+    only the pixels that change are visited."""
+    s = np.array(state, np.int32)
+    apply_offers(s, mask, offers, dilate)
+    h, w = s.shape
+    faces = np.unique(np.concatenate([np.arange(w), (h - 1) * w + np.arange(w),
+                                      np.arange(h) * w, np.arange(h) * w + w - 1]))
+    starts = faces[s.ravel()[faces] != np.asarray(state).ravel()[faces]].astype(np.int64)
+    out = _foresting.propagate(s, np.ascontiguousarray(mask, np.int32), starts, dilate)
     return out.astype(dtype, copy=False)
 
 
@@ -427,7 +438,7 @@ def reconstruction(seed, mask, method="dilation", halo=None):
     halo : int, optional
         Pixels around each chunk that the first round also reconstructs
         (then drops): a larger halo costs more in that round and may save
-        later rounds. By default an eighth of the smallest chunk side. The
+        later rounds. By default none, since later rounds cost little. The
         result does not depend on it.
 
     Returns
@@ -439,13 +450,15 @@ def reconstruction(seed, mask, method="dilation", halo=None):
     Notes
     -----
     The first round reconstructs every chunk on its own (with `halo`
-    pixels of its neighbours around it). Each further round
-    hands every chunk the faces of its neighbours (corners included) as
-    extra seeds and reconstructs again only the chunks on which these raise
-    (lower) a face pixel; the result of each pixel is unique, so when no face
-    changes the chunks hold the reconstruction of the whole image. A path
-    that crosses chunk faces k times needs k + 1 rounds. The rounds run when
-    this function is called: each one persists the changed chunks (on the
+    pixels of its neighbours around it), one call per chunk. Each further
+    round hands every chunk the faces of its neighbours (corners included)
+    as extra seeds, on the chunks where these raise (lower) a face pixel,
+    and carries their reconstruction on from those pixels only, at a cost
+    that follows the pixels that change. The result of each pixel is
+    unique, so when no face changes the chunks hold the reconstruction of
+    the whole image. A path that crosses chunk faces k times needs k + 1
+    rounds. The number of rounds depends on the data, so they run when this
+    function is called: each one persists the changed chunks (on the
     cluster when a ``distributed.Client`` is the scheduler) and computes
     their faces only; the result is a dask array over the persisted chunks.
 
@@ -478,10 +491,10 @@ def reconstruction(seed, mask, method="dilation", halo=None):
     mblocks = _grid(m)
     ni, nj = mblocks.shape
     if halo is None:
-        halo = min(min(m.chunks[0]), min(m.chunks[1])) // 8
+        halo = 0
     depth = {0: min(halo, min(m.chunks[0])) if ni > 1 else 0,
              1: min(halo, min(m.chunks[1])) if nj > 1 else 0}
-    first = da.map_overlap(lambda x, y: _rebuild(x, y, None, dilate, dtype), s, m, depth=depth,
+    first = da.map_overlap(lambda x, y: _rebuild(x, y, dilate, dtype), s, m, depth=depth,
                            boundary="none", trim=True, dtype=dtype, align_arrays=False)
     state = first.to_delayed()
     state = [[state[i, j] for j in range(nj)] for i in range(ni)]
@@ -503,7 +516,7 @@ def reconstruction(seed, mask, method="dilation", halo=None):
                 if offers.improves(faces[i][j], mask_faces[i][j], dilate):
                     nxt.append((i, j, offers))
         for i, j, offers in nxt:
-            state[i][j] = dask.delayed(_rebuild, pure=True)(state[i][j], mblocks[i, j], offers,
+            state[i][j] = dask.delayed(_resume, pure=True)(state[i][j], mblocks[i, j], offers,
                                                             dilate, dtype)
         todo = [(i, j) for i, j, _ in nxt]
     return _assemble(state, m.chunks, dtype)

@@ -2,6 +2,11 @@
 
 #include "common.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <queue>
+#include <utility>
+
 namespace foresting {
 
 namespace {
@@ -25,12 +30,55 @@ py::tuple reconstruct(const py::array &a, const IntArray &coords, const IntArray
     return py::make_tuple(fromImage(f.get(), 0, dtype), fromImage(l.get(), 0, py::dtype::of<std::int32_t>()));
 }
 
+// Reconstruction resumed in place: state already holds a reconstruction
+// under (above) mask, and the pixels listed in starts have just been raised
+// (lowered), still within the mask. Their rise spreads to 8-neighbours, the
+// highest (lowest) value first, so each pixel settles the first time it is
+// taken and the work follows the pixels that change, not the image.
+py::array propagate(py::array_t<std::int32_t, py::array::c_style> state, const py::array_t<std::int32_t, py::array::c_style> &mask,
+               const py::array_t<std::int64_t, py::array::c_style> &starts, bool dilate)
+{
+    if (state.ndim() != 2 || mask.ndim() != 2 || state.shape(0) != mask.shape(0) || state.shape(1) != mask.shape(1))
+        throw py::value_error("state and mask must be 2-D arrays of one size");
+    if (!state.writeable()) throw py::value_error("state must be writeable");
+    const std::int64_t nrows = state.shape(0), ncols = state.shape(1), n = nrows * ncols;
+    const std::int64_t *start = starts.data();
+    for (py::ssize_t k = 0; k < starts.size(); ++k)
+        if (start[k] < 0 || start[k] >= n) throw py::value_error("a start pixel lies outside the state");
+    std::int32_t *v = state.mutable_data();
+    const std::int32_t *m = mask.data();
+    py::gil_scoped_release release;
+    // Keys grow with priority: the value itself, or its negation in 64 bits.
+    auto key = [dilate](std::int32_t x) { return dilate ? std::int64_t{x} : -std::int64_t{x}; };
+    std::priority_queue<std::pair<std::int64_t, std::int64_t>> queue;
+    for (py::ssize_t k = 0; k < starts.size(); ++k) queue.emplace(key(v[start[k]]), start[k]);
+    while (!queue.empty()) {
+        const auto [k, p] = queue.top();
+        queue.pop();
+        if (k != key(v[p])) continue;  // raised again since it was queued
+        const std::int64_t y = p / ncols, x = p % ncols;
+        for (std::int64_t dy = -1; dy <= 1; ++dy)
+            for (std::int64_t dx = -1; dx <= 1; ++dx) {
+                if ((dy == 0 && dx == 0) || y + dy < 0 || y + dy >= nrows || x + dx < 0 || x + dx >= ncols) continue;
+                const std::int64_t q = p + dy * ncols + dx;
+                const std::int32_t offer = dilate ? std::min(v[p], m[q]) : std::max(v[p], m[q]);
+                if (dilate ? offer > v[q] : offer < v[q]) {
+                    v[q] = offer;
+                    queue.emplace(key(offer), q);
+                }
+            }
+    }
+    py::gil_scoped_acquire acquire;
+    return std::move(state);
+}
+
 } // namespace
 
 void bind_reconstruction(py::module_ &m)
 {
     m.def("reconstruct", &reconstruct, py::arg("image"), py::arg("coords"), py::arg("labels"),
           py::arg("costs"), py::arg("cut"), py::arg("global_"), py::arg("dtype"));
+    m.def("propagate", &propagate, py::arg("state"), py::arg("mask"), py::arg("starts"), py::arg("dilate"));
 }
 
 } // namespace foresting

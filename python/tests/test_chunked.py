@@ -173,6 +173,11 @@ def test_bad_input_fails_as_the_single_call_does():
     for bad in (-1, 3):
         with pytest.raises(ValueError):
             foresting._foresting.remap(np.array([[0, bad]], np.int32), np.arange(3, dtype=np.int32))
+    # and a resumed reconstruction only from pixels of its state
+    state = np.zeros((3, 3), np.int32)
+    for starts, m in (([9], state), ([-1], state), ([0], np.zeros((3, 4), np.int32))):
+        with pytest.raises(ValueError):
+            foresting._foresting.propagate(state, m, np.array(starts, np.int64), True)
 
 
 def test_image_files_round_trip_lazily(tmp_path):
