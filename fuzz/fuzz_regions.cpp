@@ -32,6 +32,12 @@ void labelling(Bytes &in)
     int count = 0;
     same(bandValues(lab.get()), bfsLabels(img.get(), &count), "ifLabelImage labels");
     same(lab->maxValue, count, "ifLabelImage maxValue");
+    std::vector<unsigned char> bytes(static_cast<size_t>(img->npixels));
+    for (int p = 0; p < img->npixels; ++p) bytes[p] = img.at(p) > 0 ? static_cast<unsigned char>(img.at(p) | 1) : 0;
+    ImagePtr fromBytes(pxCreateImage(1, PX_GREY_INT, img->ncols, img->nrows));
+    ifLabelBytes(bytes.data(), fromBytes.get());
+    same(bandValues(fromBytes.get()), bandValues(lab.get()), "ifLabelBytes labels");
+    same(fromBytes->maxValue, count, "ifLabelBytes maxValue");
 
     ImagePtr renumbered(pxCopyImage(img.get()));
     ifCorrectLabels(renumbered.get());

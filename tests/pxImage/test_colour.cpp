@@ -203,6 +203,14 @@ TEST(Colour, LargeConversionsMatchPlainFormulasOnEveryByteColourAndTheIntRange)
     EXPECT_EQ(mismatches(every.get(), pxRgb2ycbcr, plainRgb2ycbcr), 0);
     EXPECT_EQ(mismatches(wide.get(), pxRgb2ycbcr, plainRgb2ycbcr), 0);
     EXPECT_EQ(mismatches(wide.get(), pxRgb2xyz, plainRgb2xyz), 0);
+
+    // In place on three threads: each step reads its pixels before it writes.
+    ImagePtr once = converted(every.get(), pxRgb2ycbcr);
+    ScopedThreads scoped(3);
+    ImagePtr inPlace(pxCopyImage(every.get()));
+    stdoutOf([&] { pxRgb2ycbcr(inPlace.get(), inPlace.get()); });
+    for (int b = 0; b < 3; ++b)
+        EXPECT_TRUE(std::equal(once->bands[b], once->bands[b] + once->npixels, inPlace->bands[b])) << "band " << b;
 }
 
 TEST(Colour, KnownColoursAndRoundTrips)
