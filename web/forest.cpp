@@ -1,5 +1,5 @@
-// The page's max-arc forests, served in the order of the library's max-arc
-// IFT, and so with its labels, ties included: costs in increasing order, the
+// The page's forests with the max-arc path cost, served in the order of the
+// library's IFT, and so with its labels, ties included: costs in increasing order, the
 // pixels of one cost first in first out, a pixel's neighbours offered in the
 // 8-neighbourhood's order, and only a strictly better cost taken. An offer is
 // never below the cost being served, so each cost's bucket is served once; a
@@ -47,11 +47,12 @@ std::vector<int> neighbourOffsets(int stride)
     return off;
 }
 
-// Grows the forest from the seeds over arcs weighing weigh(from, to) in
-// 0 .. nbuckets - 1 and writes its labels.
-template <int Bands, class Weigh>
+// Grows the forest from the seeds, each at cost start(its cell), over arcs
+// weighing weigh(from, to), and writes its labels; every cost lies in
+// 0 .. nbuckets - 1.
+template <int Bands, class Start, class Weigh>
 void grow(const Image *img, int nbuckets, const std::uint8_t *seeds, std::uint8_t *labels, Buckets &buckets,
-          Weigh weigh)
+          Start start, Weigh weigh)
 {
     const int ncols = img->ncols, nrows = img->nrows, stride = ncols + 2;
     std::vector<Cell<Bands>> cells(static_cast<std::size_t>(stride) * (nrows + 2), Cell<Bands>{kFrame, {}, 0});
@@ -63,8 +64,11 @@ void grow(const Image *img, int nbuckets, const std::uint8_t *seeds, std::uint8_
             Cell<Bands> &c = cells[at];
             for (int b = 0; b < Bands; ++b) c.value[b] = static_cast<std::uint16_t>(img->bands[b][p]);
             c.label = seeds[p];
-            c.cost = seeds[p] ? 0 : kUnreached;
-            if (seeds[p]) buckets[0].push_back(at);
+            c.cost = kUnreached;
+            if (seeds[p]) {
+                c.cost = start(c);
+                buckets[c.cost].push_back(at);
+            }
         }
     const std::vector<int> offsets = neighbourOffsets(stride);
     const int *off = offsets.data(), k = static_cast<int>(offsets.size());
@@ -94,6 +98,10 @@ void grow(const Image *img, int nbuckets, const std::uint8_t *seeds, std::uint8_
 }
 
 template <int Bands>
+int atZero(const Cell<Bands> &) { return 0; }
+int ownValue(const Cell<1> &c) { return c.value[0]; }
+
+template <int Bands>
 struct LargestDifference {
     int operator()(const Cell<Bands> &a, const Cell<Bands> &b) const
     {
@@ -103,6 +111,20 @@ struct LargestDifference {
     }
 };
 
+int largest(const Image *img)
+{
+    int top = img->bands[0][0];
+    for (int b = 0; b < img->nbands; ++b) top = std::max(top, *std::max_element(img->bands[b], img->bands[b] + img->npixels));
+    return top;
+}
+
+int smallest(const Image *img)
+{
+    int low = img->bands[0][0];
+    for (int b = 0; b < img->nbands; ++b) low = std::min(low, *std::min_element(img->bands[b], img->bands[b] + img->npixels));
+    return low;
+}
+
 } // namespace
 
 void MaxArcForest::fuzzy(const Image *img, const std::vector<std::uint8_t> &table, const std::uint8_t *seeds,
@@ -110,18 +132,19 @@ void MaxArcForest::fuzzy(const Image *img, const std::vector<std::uint8_t> &tabl
 {
     const std::uint8_t *t = table.data();
     const int nbuckets = *std::max_element(table.begin(), table.end()) + 1;
-    grow<1>(img, nbuckets, seeds, labels, buckets_,
+    grow<1>(img, nbuckets, seeds, labels, buckets_, atZero<1>,
             [t](const Cell<1> &a, const Cell<1> &b) -> int { return t[a.value[0] + b.value[0]]; });
 }
 
 void MaxArcForest::maxArc(const Image *img, const std::uint8_t *seeds, std::uint8_t *labels)
 {
-    int lo = img->bands[0][0], hi = lo;
-    for (int b = 0; b < img->nbands; ++b)
-        for (int p = 0; p < img->npixels; ++p) {
-            lo = std::min(lo, img->bands[b][p]);
-            hi = std::max(hi, img->bands[b][p]);
-        }
-    if (img->nbands == 3) grow<3>(img, hi - lo + 1, seeds, labels, buckets_, LargestDifference<3>{});
-    else grow<1>(img, hi - lo + 1, seeds, labels, buckets_, LargestDifference<1>{});
+    const int span = largest(img) - smallest(img) + 1;
+    if (img->nbands == 3) grow<3>(img, span, seeds, labels, buckets_, atZero<3>, LargestDifference<3>{});
+    else grow<1>(img, span, seeds, labels, buckets_, atZero<1>, LargestDifference<1>{});
+}
+
+void MaxArcForest::watershed(const Image *relief, const std::uint8_t *seeds, std::uint8_t *labels)
+{
+    grow<1>(relief, largest(relief) + 1, seeds, labels, buckets_, ownValue,
+            [](const Cell<1> &, const Cell<1> &to) -> int { return to.value[0]; });
 }

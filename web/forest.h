@@ -1,6 +1,6 @@
-// The max-arc forests of the page's max-arc and fuzzy methods, grown without
-// an arc-weight image: each arc's weight is worked out from its two ends'
-// values when the forest reaches it.
+// The forests of the page's three methods, all with the max-arc path cost,
+// grown without an arc-weight image: each arc's weight is worked out from its
+// two ends' values when the forest reaches it.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 
 #include "pxImage.h"
 
+// The images' values lie in 0 .. 65535, as the page takes no others.
 class MaxArcForest {
 public:
     // Labels (0 .. 8 per pixel, as many as img has pixels) of the forest
@@ -20,6 +21,9 @@ public:
     // The same where an arc weighs the largest difference between its ends
     // over img's bands (1 or 3).
     void maxArc(const Image *img, const std::uint8_t *seeds, std::uint8_t *labels);
+    // The same from each seed at its own relief value, where an arc weighs
+    // the relief value it leads to: the watershed on band 0 of relief.
+    void watershed(const Image *relief, const std::uint8_t *seeds, std::uint8_t *labels);
 
 private:
     // Kept between calls, so that an update reuses what the last one grew.

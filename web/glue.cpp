@@ -44,7 +44,7 @@ struct State {
     ImageHandle grey;      // band 0 or the luminance, for the fuzzy objects
     std::vector<std::uint8_t> seeds;   // 0 or a label 1 .. 8 per pixel
     std::vector<std::uint8_t> labels;  // result of the last segmentation
-    MaxArcForest forest;               // the max-arc and fuzzy segmentations
+    MaxArcForest forest;               // grows the segmentations
     char message[512] = "";
     bool outOfMemory = false;  // an image could not be created inside guarded
     bool refused = false;      // a request refused inside guarded, message set
@@ -161,26 +161,13 @@ int largest(const Image *img)
     return top;
 }
 
-void copyLabels(const int *label)
-{
-    for (std::size_t p = 0; p < state.labels.size(); ++p) state.labels[p] = static_cast<std::uint8_t>(label[p]);
-}
-
 // Watershed from the seeds on the gradient: each seed starts at the gradient's
 // value under it, a path costs the highest level it crosses.
 void watershed()
 {
     Image *g = gradient();
     if (!g) return;
-    RootsHandle handle;
-    seedsAsRoots(handle);
-    Roots &roots = handle.roots;
-    for (int i = 0; i < roots.count; ++i) roots.cost[i] = g->bands[0][roots.pixel[i]];
-    ImageHandle work = created(4, PX_WORK, g->ncols, g->nrows);
-    if (!work) return;
-    iftNonNormalized(g, work.get(), pxNeighborhood8, ifWatershedMetric, std::max(largest(g), 0), ifPathCostMax,
-                     &roots);
-    copyLabels(work->bands[1]);
+    state.forest.watershed(g, state.seeds.data(), state.labels.data());
 }
 
 // The IFT on the image itself: an arc weighs the largest band difference
