@@ -99,26 +99,28 @@ export class Board {
 
   // Labels in their colours at the given opacity (0..1), with the pixels
   // that touch another label (4-neighbours) drawn opaque as the border.
+  // Pixels are written as whole RGBA words, each colour's word made once.
   drawLabels(labels, opacity) {
     const { width, height } = this;
     const ctx = this.canvases[1].getContext('2d');
-    const image = ctx.createImageData(width, height);
-    const out = image.data;
+    if (!this.labelPixels || this.labelPixels.width !== width || this.labelPixels.height !== height) {
+      this.labelPixels = ctx.createImageData(width, height);
+    }
+    const out = new Uint32Array(this.labelPixels.data.buffer);
     const alpha = Math.round(opacity * 255);
+    const word = (rgba) => new Uint32Array(Uint8ClampedArray.from(rgba).buffer)[0];
+    const fill = Uint32Array.from([0, ...COLOURS.map((c) => word([...c, alpha]))]);
+    const border = word([...BORDER, 255]);
     for (let y = 0, p = 0; y < height; y++) {
+      // Rows beyond the image compare a pixel with itself.
+      const up = y > 0 ? -width : 0, down = y + 1 < height ? width : 0;
       for (let x = 0; x < width; x++, p++) {
         const l = labels[p];
-        const border =
-          (x + 1 < width && labels[p + 1] !== l) || (x > 0 && labels[p - 1] !== l) ||
-          (y + 1 < height && labels[p + width] !== l) || (y > 0 && labels[p - width] !== l);
-        const c = border ? BORDER : l ? COLOURS[l - 1] : null;
-        if (!c) continue;
-        out[4 * p] = c[0];
-        out[4 * p + 1] = c[1];
-        out[4 * p + 2] = c[2];
-        out[4 * p + 3] = border ? 255 : alpha;
+        const edge = labels[p + up] !== l || labels[p + down] !== l ||
+          (x > 0 && labels[p - 1] !== l) || (x + 1 < width && labels[p + 1] !== l);
+        out[p] = edge ? border : fill[l];
       }
     }
-    ctx.putImageData(image, 0, 0);
+    ctx.putImageData(this.labelPixels, 0, 0);
   }
 }

@@ -9,11 +9,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "forest.h"
 #include "ift.h"
 #include "pxIO.h"
 
@@ -40,9 +42,9 @@ struct State {
     ImageHandle image;     // as loaded: 1 band (grey) or 3 (colour)
     ImageHandle gradient;  // the relief of the watershed, made on first use
     ImageHandle grey;      // band 0 or the luminance, for the fuzzy objects
-    ImageHandle differences;  // the max-arc IFT's arc weights, made on first use
     std::vector<std::uint8_t> seeds;   // 0 or a label 1 .. 8 per pixel
     std::vector<std::uint8_t> labels;  // result of the last segmentation
+    MaxArcForest forest;               // grows the segmentations
     char message[512] = "";
     bool outOfMemory = false;  // an image could not be created inside guarded
     bool refused = false;      // a request refused inside guarded, message set
@@ -95,7 +97,7 @@ int adopt(Image *img)
                 return refuse("The image holds values outside 0 .. 65535, which this page cannot segment.");
     state.gradient.reset();
     state.grey.reset();
-    state.differences.reset();
+    state.forest = MaxArcForest();
     state.seeds.assign(static_cast<std::size_t>(img->npixels), 0);
     state.labels.assign(static_cast<std::size_t>(img->npixels), 0);
     state.image = std::move(held);
@@ -159,131 +161,77 @@ int largest(const Image *img)
     return top;
 }
 
-int smallest(const Image *img)
-{
-    int low = img->bands[0][0];
-    for (int b = 0; b < img->nbands; ++b)
-        for (int p = 0; p < img->npixels; ++p) low = std::min(low, img->bands[b][p]);
-    return low;
-}
-
-void copyLabels(const int *label)
-{
-    for (std::size_t p = 0; p < state.labels.size(); ++p) state.labels[p] = static_cast<std::uint8_t>(label[p]);
-}
-
 // Watershed from the seeds on the gradient: each seed starts at the gradient's
 // value under it, a path costs the highest level it crosses.
-void watershed(Roots &roots)
+void watershed()
 {
     Image *g = gradient();
     if (!g) return;
-    for (int i = 0; i < roots.count; ++i) roots.cost[i] = g->bands[0][roots.pixel[i]];
-    ImageHandle work = created(4, PX_WORK, g->ncols, g->nrows);
-    if (!work) return;
-    iftNonNormalized(g, work.get(), pxNeighborhood8, ifWatershedMetric, std::max(largest(g), 0), ifPathCostMax,
-                     &roots);
-    copyLabels(work->bands[1]);
-}
-
-// Up to this many pixels the max-arc IFTs run on an arc-weight image (eight
-// ints per pixel, twice that while the fuzzy one is made), served by the
-// library's inlined loop. Larger images take the plain IFT call, which needs
-// no such memory and gives the same forest; fuzzy connectedness refuses them,
-// as the library's own call would write a dozen text images of their size.
-constexpr int kLargestWeighedImage = 2048 * 2048;
-
-// An arc-weight image over the 8-neighbourhood: band j at p is weightOf(p, q)
-// for p's neighbour q under displacement j, -1 where q lies outside.
-template <typename F>
-ImageHandle arcWeights(int ncols, int nrows, F weightOf)
-{
-    ImageHandle out = created(8, PX_ARCWEIGHTS, ncols, nrows);
-    if (!out) return out;
-    out->adjCount = pxNeighborhood8(&out->adjPairs);
-    for (int j = 0; j < out->adjCount; ++j) {
-        const int dx = out->adjPairs[2 * j], dy = out->adjPairs[2 * j + 1];
-        int *band = out->bands[j];
-        for (int y = 0, p = 0; y < nrows; ++y)
-            for (int x = 0; x < ncols; ++x, ++p) {
-                const int nx = x + dx, ny = y + dy;
-                band[p] = nx < 0 || ny < 0 || nx >= ncols || ny >= nrows ? -1 : weightOf(p, ny * ncols + nx, j);
-            }
-    }
-    return out;
-}
-
-// A max-arc IFT from the seeds at cost 0 on given arc weights; the labels go
-// to state.labels.
-void maxArcOnWeights(Image *img, Image *weights, int maxcost, Roots &roots)
-{
-    ImageHandle work = created(img->nbands + 3, PX_WORK, img->ncols, img->nrows);
-    if (!work) return;
-    iftNonNormalizedWF(img, work.get(), weights, maxcost, ifPathCostMax, &roots);
-    copyLabels(work->bands[img->nbands]);
+    state.forest.watershed(g, state.seeds.data(), state.labels.data());
 }
 
 // The IFT on the image itself: an arc weighs the largest band difference
-// between its ends, a path its heaviest arc, seeds start at 0. The weights do
-// not depend on the seeds, so they are made once per image.
-void maxArc(Roots &roots)
+// between its ends, a path its heaviest arc, seeds start at 0.
+void maxArc()
 {
-    Image *img = state.image.get();
-    const int maxcost = largest(img) - smallest(img);
-    if (img->npixels > kLargestWeighedImage) {
-        ImageHandle work = created(img->nbands + 3, PX_WORK, img->ncols, img->nrows);
-        if (!work) return;
-        iftNonNormalized(img, work.get(), pxNeighborhood8, ifMaxDistance, maxcost, ifPathCostMax, &roots);
-        copyLabels(work->bands[img->nbands]);
-        return;
+    state.forest.maxArc(state.image.get(), state.seeds.data(), state.labels.data());
+}
+
+// The least dissimilarity over the objects for every sum 0 .. 2 top of two
+// grey values, read off the library's own arc weights: on one row holding
+// 0, 0, 1, 1, .., top, top, the arcs from each pixel to its right neighbour
+// run through the sums in turn. An object's dissimilarity depends only on
+// the sum of an arc's two values, so the table gives every arc's weight.
+std::vector<std::uint8_t> leastDissimilarities(int top, const std::vector<int> &means,
+                                               const std::vector<int> &variances)
+{
+    std::vector<std::uint8_t> table(2 * static_cast<std::size_t>(top) + 1, 255);
+    ImageHandle row = created(1, PX_GREY_INT, 2 * (top + 1), 1);
+    if (!row) return {};
+    for (int x = 0; x < row->ncols; ++x) row->bands[0][x] = x / 2;
+    int *pairs = nullptr;
+    const int k = pxNeighborhood4(&pairs);
+    int right = 0;
+    while (right < k && !(pairs[2 * right] == 1 && pairs[2 * right + 1] == 0)) ++right;
+    std::free(pairs);
+    for (std::size_t i = 1; i < means.size(); ++i) {
+        ImageHandle weights(ifFuzzyEdgesWeight(row.get(), pxNeighborhood4, means[i], variances[i]));
+        for (std::size_t s = 0; s < table.size(); ++s)
+            table[s] = static_cast<std::uint8_t>(std::min<int>(table[s], weights->bands[right][s]));
     }
-    if (!state.differences) {
-        state.differences = arcWeights(img->ncols, img->nrows, [img](int p, int q, int) { return ifMaxDistance(img, p, q); });
-        if (!state.differences) return;
-    }
-    maxArcOnWeights(img, state.differences.get(), maxcost, roots);
+    return table;
 }
 
 // Competitive fuzzy connectedness with one object per label in use, in label
 // order: the mean of the seeds' grey values and their variance (both
 // truncated, the variance raised to kLeastFuzzyVariance). An arc weighs its
 // least dissimilarity over the objects, a path its heaviest arc.
-void fuzzy(Roots &roots)
+void fuzzy()
 {
     Image *g = grey();
     if (!g) return;
-    if (g->npixels > kLargestWeighedImage) {
-        refuse("Fuzzy connectedness takes images of at most 2048 x 2048 pixels here.");
-        return;
-    }
     long long count[kLabels + 1] = {}, sum[kLabels + 1] = {}, squares[kLabels + 1] = {};
-    for (int i = 0; i < roots.count; ++i) {
-        const long long v = g->bands[0][roots.pixel[i]];
-        count[roots.label[i]] += 1;
-        sum[roots.label[i]] += v;
-        squares[roots.label[i]] += v * v;
+    for (int p = 0; p < g->npixels; ++p) {
+        const int k = state.seeds[p];
+        if (!k) continue;
+        const long long v = g->bands[0][p];
+        count[k] += 1;
+        sum[k] += v;
+        squares[k] += v * v;
     }
     std::vector<int> means(1, 0), variances(1, 1);
     for (int k = 1; k <= kLabels; ++k) {
         if (!count[k]) continue;
-        const long long n = count[k];
-        const long long variance = (n * squares[k] - sum[k] * sum[k]) / (n * n);
-        means.push_back(static_cast<int>(sum[k] / n));
+        // n times the sum of squares reaches 2^84 for a whole image of 16-bit
+        // values, so the variance is worked out in 128 bits.
+        const __int128 n = count[k], spread = n * squares[k] - static_cast<__int128>(sum[k]) * sum[k];
+        const long long variance = static_cast<long long>(spread / (n * n));
+        means.push_back(static_cast<int>(sum[k] / count[k]));
         variances.push_back(static_cast<int>(std::min<long long>(std::max(variance, kLeastFuzzyVariance), INT32_MAX)));
     }
-    const int objects = static_cast<int>(means.size()) - 1;
-    ImageHandle least = arcWeights(g->ncols, g->nrows, [](int, int, int) { return INT32_MAX; });
-    if (!least) return;
-    for (int k = 1; k <= objects; ++k) {
-        ImageHandle object(ifFuzzyEdgesWeight(g, pxNeighborhood8, means[k], variances[k]));
-        for (int j = 0; j < least->adjCount; ++j) {
-            int *to = least->bands[j];
-            const int *from = object->bands[j];
-            for (int p = 0; p < g->npixels; ++p)
-                if (to[p] >= 0) to[p] = std::min(to[p], from[p]);
-        }
-    }
-    maxArcOnWeights(g, least.get(), 255, roots);
+    const std::vector<std::uint8_t> table = leastDissimilarities(std::max(largest(g), 0), means, variances);
+    if (table.empty()) return;
+    state.forest.fuzzy(g, table, state.seeds.data(), state.labels.data());
 }
 
 } // namespace
@@ -349,15 +297,13 @@ EMSCRIPTEN_KEEPALIVE int webSegment(int method)
     for (std::uint8_t &s : state.seeds)
         if (s > kLabels) s = 0;
     return guarded([&] {
-        RootsHandle roots;
-        seedsAsRoots(roots);
-        if (roots.roots.count == 0) {
+        if (std::none_of(state.seeds.begin(), state.seeds.end(), [](std::uint8_t s) { return s != 0; })) {
             std::fill(state.labels.begin(), state.labels.end(), 0);
             return;
         }
-        if (method == WATERSHED) watershed(roots.roots);
-        else if (method == MAX_ARC) maxArc(roots.roots);
-        else fuzzy(roots.roots);
+        if (method == WATERSHED) watershed();
+        else if (method == MAX_ARC) maxArc();
+        else fuzzy();
     });
 }
 

@@ -46,7 +46,8 @@ async function runUpdate() {
     again = false;
     const start = performance.now();
     const seeds = board.seeds.slice();
-    const seedCount = seeds.reduce((n, s) => n + (s !== 0), 0);
+    let seedCount = 0;
+    for (let p = 0; p < seeds.length; p++) seedCount += seeds[p] !== 0;
     try {
       const r = await engine.request('segment', { method: $('method').value, seeds }, [seeds.buffer]);
       labels = r.labels;
