@@ -99,7 +99,9 @@ def reconstruction(seed, mask, method="dilation"):
         raise ValueError("seed must lie at or below the mask for a reconstruction by dilation")
     if method == "erosion" and (s < m).any():
         raise ValueError("seed must lie at or above the mask for a reconstruction by erosion")
-    rows, cols = np.indices(m.shape, dtype=np.int32)
-    coords = np.stack([rows.ravel(), cols.ravel()], axis=1)
-    filtered, _ = _run(m, (coords, 1, s.ravel()), "global", method == "dilation")
-    return filtered
+    # Every pixel is a seed, in raster order, with label 1: the extension
+    # makes that seed set itself rather than take it as arrays.
+    dtype = np.dtype(np.uint8) if m.dtype.kind == "b" else m.dtype
+    if int(s.max()) > np.iinfo(dtype).max:
+        dtype = np.dtype(np.int32)
+    return _foresting.reconstruct_image(m, s, method == "dilation", dtype)

@@ -30,6 +30,38 @@ py::tuple reconstruct(const py::array &a, const IntArray &coords, const IntArray
     return py::make_tuple(fromImage(f.get(), 0, dtype), fromImage(l.get(), 0, py::dtype::of<std::int32_t>()));
 }
 
+// Reconstruction of a whole seed image under (cut) or above (fill) the mask:
+// every pixel a seed, in raster order, with label 1 and its seed value as
+// cost. The same seeds as coordinate arrays would give, made here without
+// them.
+py::array reconstructImage(const py::array &mask, const py::array &seed, bool cut, const py::dtype &dtype)
+{
+    ImagePtr img = toImage(mask, "mask");
+    SeedSet seeds;
+    {
+        ImagePtr s = toImage(seed, "seed");
+        if (s->npixels != img->npixels) throw py::value_error("seed and mask must have one size");
+        const int n = img->npixels;
+        guarded([&] { ifAllocateRoots(&seeds.roots, n); });
+        if (n > 0 && (!seeds.roots.pixel || !seeds.roots.label || !seeds.roots.cost)) throw std::bad_alloc();
+        const int *v = s->bands[0];
+        for (int i = 0; i < n; ++i) {
+            seeds.roots.pixel[i] = i;
+            seeds.roots.label[i] = 1;
+            seeds.roots.cost[i] = v[i];
+        }
+    }
+    Image *filtered = nullptr, *labelImg = nullptr;
+    guarded([&] {
+        if (cut) ifReconstr(img.get(), nullptr, &seeds.roots, true, &filtered, &labelImg);
+        else ifDualReconstr(img.get(), nullptr, &seeds.roots, true, &filtered, &labelImg);
+    });
+    ImagePtr f(filtered), l(labelImg);
+    img.reset();
+    l.reset();
+    return fromImage(f.get(), 0, dtype);
+}
+
 // Reconstruction resumed in place: state already holds a reconstruction
 // under (above) mask, and the pixels listed in starts have just been raised
 // (lowered), still within the mask. Their rise spreads to 8-neighbours, the
@@ -78,6 +110,7 @@ void bind_reconstruction(py::module_ &m)
 {
     m.def("reconstruct", &reconstruct, py::arg("image"), py::arg("coords"), py::arg("labels"),
           py::arg("costs"), py::arg("cut"), py::arg("global_"), py::arg("dtype"));
+    m.def("reconstruct_image", &reconstructImage, py::arg("mask"), py::arg("seed"), py::arg("cut"), py::arg("dtype"));
     m.def("propagate", &propagate, py::arg("state"), py::arg("mask"), py::arg("starts"), py::arg("dilate"));
 }
 

@@ -171,6 +171,21 @@ def test_reconstructions_match_the_iterated_geodesic_dilation(coins):
     inverse = 255 - mask
     np.testing.assert_array_equal(foresting.reconstruction(255 - seed, inverse, "erosion"),
                                   255 - plain_reconstruction(seed, mask))
+    # Every pixel a seed: the same as that seed set given as arrays, in value
+    # and dtype, on masks of several dtypes and seeds above their range.
+    rng = np.random.default_rng(8)
+    for dtype, top in ((np.uint8, 256), (np.uint16, 3000), (np.int32, 10**6), (bool, 2)):
+        m = rng.integers(0, top, (23, 31)).astype(dtype)
+        for method, s in (("dilation", (m * rng.integers(0, 2, m.shape)).astype(m.dtype)),
+                          ("erosion", m.astype(np.int32) + rng.integers(0, 300, m.shape))):
+            rows, cols = np.indices(m.shape)
+            every = foresting.Seeds(np.stack([rows.ravel(), cols.ravel()], 1), np.ones(m.size, np.int32),
+                                    s.ravel().astype(np.int64))
+            route = foresting.cut_domes if method == "dilation" else foresting.fill_basins
+            expected = route(m, every)[0]
+            got = foresting.reconstruction(s, m, method)
+            assert got.dtype == expected.dtype
+            np.testing.assert_array_equal(got, expected)
 
 
 def test_pixelwise_operations(coins):
