@@ -107,10 +107,14 @@ class Peak:
         return self.peak
 
 
-def cluster(workers):
+def cluster(workers, share_cores=False):
+    """A LocalCluster of `workers` processes; with share_cores each runs the
+    library on its share of the cores, as the batch runner's own cluster
+    does, else on all of them, as the single call does."""
     from distributed import Client, LocalCluster
+    env = {"FORESTING_NUM_THREADS": str(max(1, (os.cpu_count() or 1) // workers))} if share_cores else {}
     c = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
-                     dashboard_address=":0", memory_limit=0)
+                     dashboard_address=":0", memory_limit=0, env=env)
     return c, Client(c)
 
 
@@ -173,7 +177,7 @@ def bench_batch(args, folder, report):
     task = fb.Pipeline(["regMax", 200, 255], sieve=(1, 0))
     entry = {}
     for workers in args.workers:
-        c, client = cluster(workers)
+        c, client = cluster(workers, share_cores=True)
         try:
             times = []
             for _ in range(args.reps):

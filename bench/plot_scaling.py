@@ -45,7 +45,7 @@ def main(report_path, image_path):
         right.set_ylabel("throughput / 1 worker")
         right.set_title(f"batch: {report['batch_images']} images of {report['batch_size']}²",
                         fontsize=10)
-    fig.suptitle(f"medians of {report['reps']} runs on a shared 2-core machine", fontsize=9)
+    fig.suptitle(f"medians of {report['reps']} runs on a 2-core machine", fontsize=9)
     fig.tight_layout()
     fig.savefig(image_path, dpi=90)
 

@@ -320,8 +320,12 @@ def _distributed(todo, out, task, force, workers, scheduler, client, records, ba
     if own and scheduler:
         client = Client(scheduler)
     elif own:
-        cluster = LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
-                               processes=True, host="127.0.0.1", dashboard_address=":0")
+        n = workers or os.cpu_count() or 1
+        # The workers share the cores: each runs the library on its share of
+        # them, unless FORESTING_NUM_THREADS says otherwise.
+        threads = os.environ.get("FORESTING_NUM_THREADS") or str(max(1, (os.cpu_count() or 1) // n))
+        cluster = LocalCluster(n_workers=n, threads_per_worker=1, processes=True, host="127.0.0.1",
+                               dashboard_address=":0", env={"FORESTING_NUM_THREADS": threads})
         client = Client(cluster)
     try:
         futures = {client.submit(process, f, out, task, force, pure=False,
