@@ -174,6 +174,8 @@ def write_image(path, image):
         raise ValueError(f"image must be (rows, columns) or (rows, columns, 3), not {a.shape}")
     if a.shape[0] < 1 or a.shape[1] < 1:
         raise ValueError("image must have at least one row and one column")
+    if a.ndim == 3 and len(a.chunks[2]) > 1:
+        a = a.rechunk({2: -1})  # a block's rows are written as whole pixels
     path = os.path.abspath(os.fspath(path))
     # The header's maximum for 16-bit samples is the largest one (at least
     # 256, which keeps the file 16-bit): one pass more over the array.
