@@ -79,28 +79,29 @@ py::array propagate(py::array_t<std::int32_t, py::array::c_style> state, const p
         if (start[k] < 0 || start[k] >= n) throw py::value_error("a start pixel lies outside the state");
     std::int32_t *v = state.mutable_data();
     const std::int32_t *m = mask.data();
-    py::gil_scoped_release release;
-    // Keys grow with priority: the value itself, or its negation in 64 bits.
-    auto key = [dilate](std::int32_t x) { return dilate ? std::int64_t{x} : -std::int64_t{x}; };
-    std::priority_queue<std::pair<std::int64_t, std::int64_t>> queue;
-    for (py::ssize_t k = 0; k < starts.size(); ++k) queue.emplace(key(v[start[k]]), start[k]);
-    while (!queue.empty()) {
-        const auto [k, p] = queue.top();
-        queue.pop();
-        if (k != key(v[p])) continue;  // raised again since it was queued
-        const std::int64_t y = p / ncols, x = p % ncols;
-        for (std::int64_t dy = -1; dy <= 1; ++dy)
-            for (std::int64_t dx = -1; dx <= 1; ++dx) {
-                if ((dy == 0 && dx == 0) || y + dy < 0 || y + dy >= nrows || x + dx < 0 || x + dx >= ncols) continue;
-                const std::int64_t q = p + dy * ncols + dx;
-                const std::int32_t offer = dilate ? std::min(v[p], m[q]) : std::max(v[p], m[q]);
-                if (dilate ? offer > v[q] : offer < v[q]) {
-                    v[q] = offer;
-                    queue.emplace(key(offer), q);
+    {
+        py::gil_scoped_release release;
+        // Keys grow with priority: the value itself, or its negation in 64 bits.
+        auto key = [dilate](std::int32_t x) { return dilate ? std::int64_t{x} : -std::int64_t{x}; };
+        std::priority_queue<std::pair<std::int64_t, std::int64_t>> queue;
+        for (py::ssize_t k = 0; k < starts.size(); ++k) queue.emplace(key(v[start[k]]), start[k]);
+        while (!queue.empty()) {
+            const auto [k, p] = queue.top();
+            queue.pop();
+            if (k != key(v[p])) continue;  // raised again since it was queued
+            const std::int64_t y = p / ncols, x = p % ncols;
+            for (std::int64_t dy = -1; dy <= 1; ++dy)
+                for (std::int64_t dx = -1; dx <= 1; ++dx) {
+                    if ((dy == 0 && dx == 0) || y + dy < 0 || y + dy >= nrows || x + dx < 0 || x + dx >= ncols) continue;
+                    const std::int64_t q = p + dy * ncols + dx;
+                    const std::int32_t offer = dilate ? std::min(v[p], m[q]) : std::max(v[p], m[q]);
+                    if (dilate ? offer > v[q] : offer < v[q]) {
+                        v[q] = offer;
+                        queue.emplace(key(offer), q);
+                    }
                 }
-            }
+        }
     }
-    py::gil_scoped_acquire acquire;
     return std::move(state);
 }
 
