@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -262,20 +263,27 @@ void labelStriped(StripedRuns &sr, int ncols, int nrows, Scan scan, Linked linke
 
 // ---- Connected labelling -------------------------------------------------------
 
-// Bit x of bits[] set when row[x] > 0, for x in 0 .. n-1; the bits past n in
-// the last word are clear.
-void objectBits(const int *row, int n, std::uint64_t *bits)
+// Bit x of bits[] set when row[x] > 0 (nonzero, for bytes), for x in
+// 0 .. n-1; the bits past n in the last word are clear.
+template <class T>
+void objectBits(const T *row, int n, std::uint64_t *bits)
 {
+    static_assert(std::is_same_v<T, int> || std::is_same_v<T, unsigned char>, "rows of ints or bytes");
     int x = 0, w = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
-    auto sixteen = [&](const int *r) {
-        const __m128i a = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r)), zero);
-        const __m128i b = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r + 4)), zero);
-        const __m128i c = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r + 8)), zero);
-        const __m128i d = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r + 12)), zero);
-        const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
-        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(bytes)));
+    auto sixteen = [&](const T *r) {
+        if constexpr (std::is_same_v<T, unsigned char>) {
+            const __m128i z = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r)), zero);
+            return static_cast<std::uint64_t>(~static_cast<unsigned>(_mm_movemask_epi8(z)) & 0xffffu);
+        } else {
+            const __m128i a = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r)), zero);
+            const __m128i b = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r + 4)), zero);
+            const __m128i c = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r + 8)), zero);
+            const __m128i d = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r + 12)), zero);
+            const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+            return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(bytes)));
+        }
     };
     for (; x + 64 <= n; x += 64)
         bits[w++] = sixteen(row + x) | sixteen(row + x + 16) << 16 | sixteen(row + x + 32) << 32 |
@@ -285,28 +293,6 @@ void objectBits(const int *row, int n, std::uint64_t *bits)
         std::uint64_t m = 0;
         const int len = std::min(64, n - x);
         for (int i = 0; i < len; ++i) m |= static_cast<std::uint64_t>(row[x + i] > 0) << i;
-        bits[w++] = m;
-    }
-}
-
-// The same for a row of bytes: bit x set when row[x] != 0.
-void objectBits(const unsigned char *row, int n, std::uint64_t *bits)
-{
-    int x = 0, w = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    auto sixteen = [&](const unsigned char *r) {
-        const __m128i z = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r)), zero);
-        return static_cast<std::uint64_t>(~static_cast<unsigned>(_mm_movemask_epi8(z)) & 0xffffu);
-    };
-    for (; x + 64 <= n; x += 64)
-        bits[w++] = sixteen(row + x) | sixteen(row + x + 16) << 16 | sixteen(row + x + 32) << 32 |
-                    sixteen(row + x + 48) << 48;
-#endif
-    for (; x < n; x += 64) {
-        std::uint64_t m = 0;
-        const int len = std::min(64, n - x);
-        for (int i = 0; i < len; ++i) m |= static_cast<std::uint64_t>(row[x + i] != 0) << i;
         bits[w++] = m;
     }
 }
